@@ -1,0 +1,9 @@
+#include "app/program.h"
+#include "runtime/runtime.h"
+
+int main()
+{
+    StartRuntime();
+    ProgramMain();
+    EndAfterMessageLoop();
+}
