@@ -3,7 +3,7 @@
 
 int main()
 {
-    StartRuntime();
+    PrepareProcess();
     ProgramMain();
     EndAfterMessageLoop();
 }

@@ -1,1 +1,55 @@
-// (being written)
+#include "app/program.h"
+
+#include "app/main_window.h"
+#include "net/update_check.h"
+#include "platform/platform.h"
+#include "runtime/runtime.h"
+#include "skin/skin_deploy.h"
+
+namespace {
+
+constexpr int32_t kStartSkin = 43;
+// Until the loop runs, a destroyed window does not end the program.
+bool messageLoopRunning = false;
+
+}  // namespace
+
+void PrepareProcess()
+{
+    StartRuntime();
+    if (!LoadMainWindowLayout())
+        FatalRuntimeError("载入窗口模板数据段出错!", 0);
+}
+
+int ProgramMain()
+{
+    RegisterExitCallback(OnProgramExit);
+    if (!CreateMainWindow())
+        FatalRuntimeError("载入启动窗口失败", 0);
+    RunEventHandler(OnMainWindowCreated);
+    if (MainWindowExists())
+        ShowMainWindow();
+    messageLoopRunning = true;
+    if (MainWindowExists())
+        platform::RunMessageLoop();
+    return 0;
+}
+
+void OnMainWindowCreated()
+{
+    FetchUpdateInfo();
+    CheckForUpdate();
+    ApplySkin(kStartSkin);
+}
+
+void OnProgramExit()
+{
+    UpdateFlag = Text();
+    DownloadAddress = Text();
+}
+
+void NoteWindowDestroyed()
+{
+    if (messageLoopRunning)
+        platform::QuitMessageLoop();
+}

@@ -1,6 +1,8 @@
 // The program's life cycle.
 #pragma once
 
+// Process preparation: the runtime, then the window layout (fatal when it cannot be read).
+void PrepareProcess();
 int ProgramMain();
 void OnMainWindowCreated();
 void OnProgramExit();

@@ -9,6 +9,9 @@
 #include "platform/platform.h"
 
 struct LibraryFunctionRecord {
+    LibraryFunctionRecord(const char* library, const char* exportName)
+        : libraryFileName(library), exportName(exportName) {}
+
     const char* libraryFileName;
     const char* exportName;  // "#n" stands for an ordinal
     void* boundAddress = nullptr;

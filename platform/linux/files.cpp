@@ -1,1 +1,160 @@
-// (being written)
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+// DOS attributes live where Samba keeps them: hex text such as "0x2".
+constexpr const char* kAttributeName = "user.DOSATTRIB";
+constexpr uint32_t kRefusedOnCreate = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;
+
+std::pair<std::string, std::string> SplitLastComponent(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+}  // namespace
+
+bool EntryExists(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    auto [folder, pattern] = SplitLastComponent(path);
+    if (pattern.find_first_of("*?") == std::string::npos) {
+        struct stat status;
+        return lstat(path.c_str(), &status) == 0;
+    }
+    DIR* directory = opendir(folder.c_str());
+    if (!directory)
+        return false;
+    bool found = false;
+    while (dirent* entry = readdir(directory)) {
+        if (fnmatch(pattern.c_str(), entry->d_name, 0) == 0) {
+            found = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return found;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        if (descriptor_ >= 0)
+            close(descriptor_);
+        descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+}
+
+File::~File()
+{
+    if (descriptor_ >= 0)
+        close(descriptor_);
+}
+
+Result<Done> File::Write(std::span<const uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t written = write(descriptor_, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return Failure{"write", errno};
+        }
+        bytes = bytes.subspan(static_cast<size_t>(written));
+    }
+    return Done{};
+}
+
+Result<Done> File::Close()
+{
+    int descriptor = std::exchange(descriptor_, -1);
+    if (close(descriptor) != 0)
+        return Failure{"close", errno};
+    return Done{};
+}
+
+Result<File> CreateFileAlways(const std::string& path)
+{
+    if (auto attributes = GetFileAttributes(path); attributes && (*attributes & kRefusedOnCreate))
+        return Failure{"open", EACCES};
+    int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+        return Failure{"open", errno};
+    return File(descriptor);
+}
+
+Result<std::pair<File, std::string>> CreateUniqueFile(const std::string& folder, std::string_view prefix)
+{
+    std::string path = folder + "/" + std::string(prefix) + "XXXXXX";
+    int descriptor = mkostemp(path.data(), O_CLOEXEC);
+    if (descriptor < 0)
+        return Failure{"mkostemp", errno};
+    fchmod(descriptor, 0644);  // mkostemp makes it 0600; the file is meant to be shared like any other
+    return std::pair{File(descriptor), std::move(path)};
+}
+
+Result<Done> MoveFileNoReplace(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return Done{};
+    if (errno != EINVAL && errno != ENOSYS)
+        return Failure{"renameat2", errno};
+    // A file system without RENAME_NOREPLACE: link() refuses an existing name just the same.
+    if (link(from.c_str(), to.c_str()) != 0)
+        return Failure{"link", errno};
+    unlink(from.c_str());
+    return Done{};
+}
+
+Result<Done> RemoveFile(const std::string& path)
+{
+    if (unlink(path.c_str()) != 0)
+        return Failure{"unlink", errno};
+    return Done{};
+}
+
+Result<uint32_t> GetFileAttributes(const std::string& path)
+{
+    char text[32];
+    ssize_t length = getxattr(path.c_str(), kAttributeName, text, sizeof text - 1);
+    if (length < 0) {
+        if (errno == ENODATA || errno == ENOTSUP)
+            return 0u;
+        return Failure{"getxattr", errno};
+    }
+    text[length] = '\0';
+    return static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
+}
+
+Result<Done> SetFileAttributes(const std::string& path, uint32_t attributes)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
+        return Failure{"stat", errno};
+    char text[16];
+    int length = std::snprintf(text, sizeof text, "0x%x", attributes);
+    if (setxattr(path.c_str(), kAttributeName, text, static_cast<size_t>(length), 0) != 0)
+        return Failure{"setxattr", errno};
+    mode_t mode = status.st_mode & 07777;
+    mode_t wanted = (attributes & kAttributeReadOnly) ? mode & ~mode_t(0222) : mode | S_IWUSR;
+    if (wanted != mode && chmod(path.c_str(), wanted) != 0)
+        return Failure{"chmod", errno};
+    return Done{};
+}
+
+}  // namespace platform
