@@ -14,7 +14,7 @@ packages=(
   xdg-utils fonts-noto-cjk python3 xvfb xauth xdotool imagemagick
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(libgtest-dev googletest attr curl x11-utils)
+  packages+=(libgtest-dev googletest attr curl x11-utils locales)
 fi
 
 missing=()
