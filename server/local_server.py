@@ -225,7 +225,11 @@ class RequestHandler(BaseHTTPRequestHandler):
         server = self.server
         options = server.options
         request_body = self.read_request_body()
-        path = self.path.split("?", 1)[0].split("#", 1)[0]
+        path = self.path
+        # A client told to use this server as its HTTP proxy sends the whole address.
+        if path.lower().startswith("http://"):
+            path = "/" + path[len("http://"):].partition("/")[2]
+        path = path.split("?", 1)[0].split("#", 1)[0]
 
         if path in UPDATE_PATHS and options.delay_ms:
             if server.stopping.wait(options.delay_ms / 1000):

@@ -114,6 +114,15 @@ class UpdateDocumentsTest(unittest.TestCase):
             self.assertEqual((status, body, headers["Content-Length"]), (500, b"1\0tail", "6"))
             self.assertEqual(server.get("/kestu/dizhi.txt")[::2], (404, b"http://x/\r\n"))
 
+    def test_request_targets_that_reach_the_flag(self):
+        with ServerProcess("--flag", "F") as server:
+            for target in ["/kestu/713.txt", "/kestu/713.txt?x=1", "http://update.example:80/kestu/713.txt",
+                           "HTTP://127.0.0.1/kestu/713.txt?x"]:
+                with self.subTest(target=target):
+                    answer = server.raw(f"GET {target} HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n".encode())
+                    self.assertTrue(answer.startswith(b"HTTP/1.1 200 "), answer)
+                    self.assertTrue(answer.endswith(b"\r\n\r\nF"), answer)
+
     def test_missing_document_gets_an_error_page(self):
         with ServerProcess("--missing", "/kestu/713.txt", "--missing", "/flash/130342.htm") as server:
             for path in ["/kestu/713.txt", "/flash/130342.htm", "/no/such/page"]:
