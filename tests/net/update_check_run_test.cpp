@@ -1,0 +1,208 @@
+// The update check of the real program, run under the current DISPLAY against the bundled
+// local server on port 8713, with a stand-in xdg-open that records what it was asked to open.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/program_runner.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string Utf8(const char8_t* text)
+{
+    return reinterpret_cast<const char*>(text);
+}
+
+const std::string kBoxTitle = Utf8(u8"信息：");
+const std::string kWindowTitle = Utf8(u8"霜岭群英录青柚修改器v3.6最新版");
+const std::string kServer = "http://127.0.0.1:8713";
+const std::string kDefaultDownload = kServer + "/download.html";
+const std::string kAgentLine = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+const std::string kDefaultAcceptLine =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
+    "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*";
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream input(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+}
+
+// One logged request head as lines, the request line first.
+using Head = std::vector<std::string>;
+
+std::vector<Head> SplitLog(const std::string& log)
+{
+    std::vector<Head> heads;
+    size_t start = 0;
+    for (size_t end; (end = log.find("\r\n\r\n", start)) != std::string::npos; start = end + 4) {
+        Head head;
+        const std::string block = log.substr(start, end - start);
+        size_t lineStart = 0;
+        for (size_t lineEnd; (lineEnd = block.find("\r\n", lineStart)) != std::string::npos; lineStart = lineEnd + 2)
+            head.push_back(block.substr(lineStart, lineEnd - lineStart));
+        head.push_back(block.substr(lineStart));
+        heads.push_back(std::move(head));
+    }
+    return heads;
+}
+
+class UpdateCheckRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display: run under xvfb-run";
+        runDirectory_ = scratch_.Path() + "/run";
+        fs::create_directories(runDirectory_);
+        for (const char* folder : {"/cache", "/data", "/config"})
+            fs::create_directories(scratch_.Path() + folder);
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            std::cout << "--- program output\n" << ReadFile(scratch_.Path() + "/program.out");
+            std::cout << "--- server output\n" << ReadFile(scratch_.Path() + "/server.out");
+        }
+    }
+
+    void StartServer(const std::vector<std::string>& arguments)
+    {
+        const std::string ready = scratch_.Path() + "/server.ready";
+        std::vector<std::string> argv = {"python3", QY_LOCAL_SERVER, "--port", "8713", "--log", LogPath(),
+                                         "--ready-file", ready};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        server_.emplace(ChildProcess::Options{argv, "", {}, scratch_.Path() + "/server.out"});
+        ASSERT_TRUE(WaitForFile(ready, 20s)) << "the local server did not start (is port 8713 taken?)";
+    }
+
+    ChildProcess& StartProgram()
+    {
+        const std::string program = CopyIntoRunDirectory(QY_PROGRAM, runDirectory_);
+        program_.emplace(ChildProcess::Options{
+            {program},
+            runDirectory_,
+            {{"LD_LIBRARY_PATH", QY_LIBRARY_DIR},
+             {"PATH", opener_.SearchPath()},
+             {"XDG_CACHE_HOME", scratch_.Path() + "/cache"},
+             {"XDG_DATA_HOME", scratch_.Path() + "/data"},
+             {"XDG_CONFIG_HOME", scratch_.Path() + "/config"}},
+            scratch_.Path() + "/program.out"});
+        return *program_;
+    }
+
+    std::string LogPath() const { return scratch_.Path() + "/requests.log"; }
+
+    // The logged heads of the two update documents, in the order they came.
+    std::vector<Head> UpdateRequests() const
+    {
+        std::vector<Head> heads = SplitLog(ReadFile(LogPath()));
+        std::erase_if(heads, [](const Head& head) { return !head[0].starts_with("GET /kestu/"); });
+        return heads;
+    }
+
+    void ExpectBothDocumentsRequestedInOrder() const
+    {
+        const std::vector<Head> heads = UpdateRequests();
+        ASSERT_EQ(heads.size(), 2u);
+        const char* paths[] = {"/kestu/713.txt", "/kestu/dizhi.txt"};
+        for (size_t i = 0; i < 2; ++i) {
+            SCOPED_TRACE(paths[i]);
+            const Head& head = heads[i];
+            EXPECT_EQ(head[0], std::string("GET ") + paths[i] + " HTTP/1.1");
+            EXPECT_NE(std::find(head.begin(), head.end(), kAgentLine), head.end());
+            const Head block = {kDefaultAcceptLine, "Referer: " + kServer + paths[i], "Accept-Language: zh-cn"};
+            EXPECT_NE(std::search(head.begin(), head.end(), block.begin(), block.end()), head.end());
+        }
+    }
+
+    TemporaryDirectory scratch_;
+    RecordingOpener opener_;
+    std::string runDirectory_;
+    std::optional<ChildProcess> server_;
+    std::optional<ChildProcess> program_;
+};
+
+TEST_F(UpdateCheckRun, FlagOneShowsTheWindowAfterBothRequests)
+{
+    StartServer({});
+    ChildProcess& program = StartProgram();
+
+    ASSERT_TRUE(WaitForWindow(kWindowTitle, program.Pid(), 90s)) << "the main window never appeared";
+
+    EXPECT_TRUE(FindWindows(kBoxTitle, program.Pid()).empty());
+    ExpectBothDocumentsRequestedInOrder();
+    EXPECT_FALSE(program.WaitForExit(0ms));
+    EXPECT_TRUE(opener_.Calls().empty());
+}
+
+struct BoxRow {
+    const char* name;
+    std::optional<std::vector<std::string>> serverArguments;  // nullopt: no server at all
+    std::optional<std::string> opened;                        // nullopt: nothing may be opened
+};
+
+class UpdateCheckBox : public UpdateCheckRun, public ::testing::WithParamInterface<BoxRow> {};
+
+TEST_P(UpdateCheckBox, TellsOpensTheAddressAndEnds)
+{
+    const BoxRow& row = GetParam();
+    if (row.serverArguments)
+        StartServer(*row.serverArguments);
+    else
+        ASSERT_FALSE(WaitForPort(8713, 0ms)) << "something else listens on port 8713";
+    ChildProcess& program = StartProgram();
+
+    const auto box = WaitForWindow(kBoxTitle, program.Pid(), 90s);
+    ASSERT_TRUE(box) << "no message box";
+    EXPECT_TRUE(FindWindows(kWindowTitle, program.Pid()).empty()) << "the main window was shown";
+    PressReturnIn(*box);
+
+    const auto status = program.WaitForExit(30s);
+    ASSERT_TRUE(status) << "the program did not end after the box";
+    EXPECT_TRUE(status->exited && status->code == 0) << (status->exited ? "exit code " : "signal ") << status->code;
+    if (row.opened) {
+        ASSERT_TRUE(opener_.WaitForCalls(1, 20s)) << "nothing was opened";
+        EXPECT_EQ(opener_.Calls(), (std::vector<std::vector<std::string>>{{*row.opened}}));
+    } else {
+        EXPECT_FALSE(opener_.WaitForCalls(1, 1s)) << "opened \"" << opener_.Calls()[0][0] << "\"";
+    }
+    EXPECT_FALSE(fs::exists(runDirectory_ + "/SkinH_EL.dll"));
+    if (row.serverArguments)
+        ExpectBothDocumentsRequestedInOrder();
+}
+
+const std::vector<std::string> kFlagZero = {"--flag", "0"};
+
+std::vector<std::string> FlagZeroWithAddress(const std::string& address)
+{
+    return {"--flag", "0", "--address", address};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnythingButOne, UpdateCheckBox,
+    ::testing::Values(
+        // flags that are not exactly "1"
+        BoxRow{"FlagWithLineEnd", std::vector<std::string>{"--flag", "1\\r\\n"}, kDefaultDownload},
+        BoxRow{"FlagWithLeadingBlank", std::vector<std::string>{"--flag", " 1"}, kDefaultDownload},
+        BoxRow{"FlagZero", kFlagZero, kDefaultDownload},
+        BoxRow{"FlagMissing", std::vector<std::string>{"--missing", "/kestu/713.txt"}, kDefaultDownload},
+        // nothing answers: the address is empty, and an empty address is not opened
+        BoxRow{"ServerDown", std::nullopt, std::nullopt},
+        // the address: trailing line end dropped; no files, no programs
+        BoxRow{"AddressWithLineEnd", FlagZeroWithAddress(kDefaultDownload + "\\r\\n"), kDefaultDownload},
+        BoxRow{"FileAddress", FlagZeroWithAddress("file:///etc/passwd"), std::nullopt},
+        BoxRow{"ProgramAddress", FlagZeroWithAddress("/usr/bin/xterm"), std::nullopt}),
+    [](const ::testing::TestParamInfo<BoxRow>& info) { return std::string(info.param.name); });
+
+}  // namespace
