@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <cstdlib>
 #include <limits>
-#include <vector>
+#include <memory>
+#include <string>
 
 #include "net/url.h"
 #include "runtime/library_functions.h"
@@ -36,35 +37,51 @@ const char* Bytes(TextRef text)
     return text.Data() ? text.Data() : "";
 }
 
-// The body kept in the storage form of a byte array, so that BytesToText reads it in place;
-// the vector's geometric growth keeps appending linear in the body's size.
+// The body in the storage form of a byte array, so that BytesToText reads it in place. It
+// grows geometrically through realloc, which moves a large block by remapping, not copying.
 class BodyBuffer {
 public:
-    BodyBuffer() : block_(kHeaderSize, 0) { block_[0] = 1; }
+    bool IsFull() const { return count_ == kMaxCount; }
 
-    bool IsFull() const { return Count() == kMaxCount; }
-
-    void Append(const uint8_t* bytes, size_t count)
+    // Room for `size` more bytes at the end of the body, for the next read to fill.
+    uint8_t* Room(size_t size)
     {
-        // A value counts its bytes in 32 bits; a body beyond that is cut there.
-        count = std::min(count, kMaxCount - Count());
-        block_.insert(block_.end(), bytes, bytes + count);
+        if (count_ + size > capacity_) {
+            const size_t capacity = std::max({capacity_ * 2, count_ + size, size_t{4096} - kHeaderSize});
+            auto* grown = static_cast<uint8_t*>(std::realloc(block_.get(), kHeaderSize + capacity));
+            if (!grown) {
+                const std::string asked = std::to_string(kHeaderSize + capacity);
+                FatalRuntimeError(JoinText({"分配 ", asked.c_str(), " 字节内存失败!"}), 0);
+            }
+            static_cast<void>(block_.release());  // realloc has taken the old block over
+            block_.reset(grown);
+            capacity_ = capacity;
+        }
+        return block_.get() + kHeaderSize + count_;
     }
+
+    // A value counts its bytes in 32 bits; a body beyond that is cut there.
+    void Commit(size_t size) { count_ += std::min(size, kMaxCount - count_); }
 
     BytesRef Finish()
     {
-        const uint32_t count = static_cast<uint32_t>(Count());
-        for (size_t i = 0; i < 4; ++i)
-            block_[4 + i] = static_cast<uint8_t>(count >> (8 * i));
-        return BytesRef(block_.data());
+        Room(0);
+        const uint32_t values[2] = {1, static_cast<uint32_t>(count_)};
+        for (size_t i = 0; i < kHeaderSize; ++i)
+            block_.get()[i] = static_cast<uint8_t>(values[i / 4] >> (8 * (i % 4)));
+        return BytesRef(block_.get());
     }
 
 private:
     static constexpr size_t kHeaderSize = 8;
     static constexpr size_t kMaxCount = std::numeric_limits<int32_t>::max();
-    size_t Count() const { return block_.size() - kHeaderSize; }
+    struct Free {
+        void operator()(uint8_t* block) const { std::free(block); }
+    };
 
-    std::vector<uint8_t> block_;
+    std::unique_ptr<uint8_t, Free> block_;
+    size_t count_ = 0;
+    size_t capacity_ = 0;
 };
 
 }  // namespace
@@ -134,15 +151,12 @@ Text HttpRequestText(TextRef Url, TextRef Method, std::optional<TextRef> Proxy, 
 
     BodyBuffer body;
     DWORD count = 1;
-    while (count > 0) {
-        std::array<uint8_t, kReadSize> buffer{};
+    while (count > 0 && !body.IsFull()) {
+        uint8_t* buffer = body.Room(kReadSize);
         ProcessPendingEvents();
         count = 0;
-        InternetReadFile(request, buffer.data(), kReadSize, &count);
-        count = std::min(count, kReadSize);
-        body.Append(buffer.data(), count);
-        if (body.IsFull())
-            break;
+        InternetReadFile(request, buffer, kReadSize, &count);
+        body.Commit(std::min(count, kReadSize));
     }
 
     if (ResponseHeaders) {
