@@ -47,7 +47,7 @@ build() {
   # The program plus the libraries it loads by name at run time; they are not link dependencies.
   local available wanted=() target
   available=$(cmake --build "$build_dir" --target help)
-  for target in qingyou wininet skin_engine SkinH_EL; do
+  for target in qingyou wininet skin_engine; do
     if grep -Eq "^(\.\.\. )?${target}(:| |$)" <<<"$available"; then
       wanted+=("$target")
     fi
