@@ -148,11 +148,19 @@ Result<Done> SetFileAttributes(const std::string& path, uint32_t attributes)
         return Failure{"stat", errno};
     char text[16];
     int length = std::snprintf(text, sizeof text, "0x%x", attributes);
-    if (setxattr(path.c_str(), kAttributeName, text, static_cast<size_t>(length), 0) != 0)
-        return Failure{"setxattr", errno};
     mode_t mode = status.st_mode & 07777;
     mode_t wanted = (attributes & kAttributeReadOnly) ? mode & ~mode_t(0222) : mode | S_IWUSR;
-    if (wanted != mode && chmod(path.c_str(), wanted) != 0)
+    // User extended attributes need write permission, which read-only took away: give it back first.
+    mode_t writable = mode | S_IWUSR;
+    if (writable != mode && chmod(path.c_str(), writable) != 0)
+        return Failure{"chmod", errno};
+    if (setxattr(path.c_str(), kAttributeName, text, static_cast<size_t>(length), 0) != 0) {
+        int error = errno;
+        if (writable != mode)
+            chmod(path.c_str(), mode);
+        return Failure{"setxattr", error};
+    }
+    if (wanted != writable && chmod(path.c_str(), wanted) != 0)
         return Failure{"chmod", errno};
     return Done{};
 }
