@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -16,6 +15,42 @@ namespace {
 // DOS attributes live where Samba keeps them: hex text such as "0x2".
 constexpr const char* kAttributeName = "user.DOSATTRIB";
 constexpr uint32_t kRefusedOnCreate = kAttributeReadOnly | kAttributeHidden | kAttributeSystem;
+
+// Bytes of the code page character that starts at the position: a lead byte takes its trail byte.
+size_t CharacterLength(std::string_view text, size_t at)
+{
+    auto lead = static_cast<unsigned char>(text[at]);
+    return lead >= 0x81 && lead <= 0xFE && at + 1 < text.size() ? 2 : 1;
+}
+
+// Only "*" and "?" are wildcards, "?" taking one whole character; brackets and backslashes,
+// common in file names, stand for themselves (fnmatch would read them as pattern syntax).
+bool MatchesPattern(std::string_view pattern, std::string_view name)
+{
+    size_t p = 0, n = 0;
+    size_t starPattern = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starPattern = ++p;
+            starName = n;
+        } else if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            n += CharacterLength(name, n);
+        } else if (p < pattern.size() && pattern[p] == name[n]) {
+            ++p;
+            ++n;
+        } else if (starPattern != std::string_view::npos) {
+            p = starPattern;
+            starName += CharacterLength(name, starName);
+            n = starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
 
 std::pair<std::string, std::string> SplitLastComponent(const std::string& path)
 {
@@ -41,7 +76,7 @@ bool EntryExists(const std::string& path)
         return false;
     bool found = false;
     while (dirent* entry = readdir(directory)) {
-        if (fnmatch(pattern.c_str(), entry->d_name, 0) == 0) {
+        if (MatchesPattern(pattern, entry->d_name)) {
             found = true;
             break;
         }
