@@ -6,8 +6,21 @@
 namespace platform {
 namespace {
 
-// Converts what it can; a byte sequence that cannot be converted becomes "?" and the walk
-// steps over one input byte.
+// Bytes that make up the character at the front of the input: a UTF-8 sequence, or a code page
+// lead byte with its trail byte. At least one, never more than are left.
+size_t CharacterLength(const char* in, size_t left, bool fromUtf8)
+{
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(in[i]); };
+    if (!fromUtf8)
+        return byte(0) >= 0x81 && byte(0) <= 0xFE && left > 1 && byte(1) >= 0x40 && byte(1) != 0x7F ? 2 : 1;
+    size_t expected = byte(0) >= 0xF0 ? 4 : byte(0) >= 0xE0 ? 3 : byte(0) >= 0xC0 ? 2 : 1;
+    size_t length = 1;
+    while (length < expected && length < left && (byte(length) & 0xC0) == 0x80)
+        ++length;
+    return length;
+}
+
+// Converts what it can; a character that cannot be converted becomes one "?".
 std::string Convert(std::string_view input, const char* to, const char* from)
 {
     iconv_t converter = iconv_open(to, from);
@@ -29,8 +42,9 @@ std::string Convert(std::string_view input, const char* to, const char* from)
         } else {
             output.resize(std::max(output.size(), produced + 1));
             output[produced++] = '?';
-            ++in;
-            --inLeft;
+            size_t skipped = CharacterLength(in, inLeft, std::string_view(from) == "UTF-8");
+            in += skipped;
+            inLeft -= skipped;
             iconv(converter, nullptr, nullptr, nullptr, nullptr);
         }
     }
