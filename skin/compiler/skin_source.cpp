@@ -314,14 +314,11 @@ const std::vector<Field>& Fields()
     static const std::vector<Field> fields = [] {
         std::vector<Field> f;
         AddLook(f, "window", [](Skin& s) -> Look& { return s.window.body; });
-        AddMeasure(f, "window.frame-width", 0, kMaxFrameWidth, [](Skin& s) -> uint8_t& { return s.window.frameWidth; });
         AddMeasure(f, "window.radius", 0, kMaxRadius, [](Skin& s) -> uint8_t& { return s.window.cornerRadius; });
         AddFont(f, "window.font", [](Skin& s) -> Font& { return s.window.font; });
 
         AddLook(f, "titlebar.active", [](Skin& s) -> Look& { return s.titleBar.active; });
         AddLook(f, "titlebar.backdrop", [](Skin& s) -> Look& { return s.titleBar.backdrop; });
-        AddMeasure(f, "titlebar.height", kMinTitleHeight, kMaxTitleHeight,
-                   [](Skin& s) -> uint8_t& { return s.titleBar.height; });
         AddFont(f, "titlebar.font", [](Skin& s) -> Font& { return s.titleBar.font; });
         AddMeasure(f, "titlebar.button-radius", 0, kMaxRadius,
                    [](Skin& s) -> uint8_t& { return s.titleBar.buttonRadius; });

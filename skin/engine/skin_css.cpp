@@ -1,6 +1,7 @@
 #include "skin/engine/skin_css.h"
 
 #include <string_view>
+#include <utility>
 
 namespace skin {
 namespace {
@@ -40,6 +41,7 @@ constexpr std::string_view kPlain =
 
 class Sheet {
 public:
+    void Line(std::string_view line) { text_.append(line).append("\n"); }
     void Rule(std::string_view selectors, std::string_view declarations)
     {
         text_.append(selectors).append(" { ").append(declarations).append(" }\n");
@@ -50,36 +52,52 @@ private:
     std::string text_;
 };
 
+// The theme's named colours: the program's own style text refers to them for the parts it draws itself.
+void NamedColours(Sheet& css, const Skin& skin)
+{
+    auto first = [](const Fill& fill) { return fill.stops.empty() ? Rgba{} : fill.stops.front().colour; };
+    const std::pair<std::string_view, Rgba> colours[] = {
+        {"theme_bg_color", first(skin.window.body.fill)},
+        {"theme_fg_color", skin.window.body.text},
+        {"theme_base_color", first(skin.entry.normal.fill)},
+        {"theme_text_color", skin.entry.normal.text},
+        {"theme_selected_bg_color", skin.entry.selection},
+        {"theme_selected_fg_color", skin.entry.selectionText},
+        {"theme_unfocused_bg_color", first(skin.window.body.fill)},
+        {"theme_unfocused_fg_color", skin.window.body.text},
+        {"insensitive_bg_color", first(skin.button.disabled.fill)},
+        {"insensitive_fg_color", skin.button.disabled.text},
+        {"borders", skin.window.body.border},
+        {"unfocused_borders", skin.window.body.border},
+        {"wm_border", skin.window.body.border},
+        {"wm_title", skin.titleBar.active.text},
+        {"wm_unfocused_title", skin.titleBar.backdrop.text},
+    };
+    for (const auto& [name, colour] : colours)
+        css.Line("@define-color " + std::string(name) + " " + CssColour(colour) + ";");
+}
+
 void WindowRules(Sheet& css, const WindowStyle& s)
 {
     css.Rule("window.background", FillDeclarations(s.body.fill) + " color: " + CssColour(s.body.text) + "; " +
                                        FontDeclarations(s.font));
+    // Colours only: a shadow or border width would change the window's size, which is the window's own.
     std::string frame = CssColour(s.body.border);
-    std::string ring = s.frameWidth > 0 ? ", 0 0 0 " + Px(s.frameWidth) + " " + frame : "";
+    css.Rule("decoration", "background-color: " + frame + "; border-color: " + frame + ";");
     std::string radius = Px(s.cornerRadius) + " " + Px(s.cornerRadius) + " 0 0";
-    css.Rule("decoration", "border-radius: " + radius + "; box-shadow: 0 3px 9px 1px rgba(0, 0, 0, 0.5)" + ring + ";");
-    css.Rule("decoration:backdrop",
-             "border-radius: " + radius + "; box-shadow: 0 2px 6px 1px rgba(0, 0, 0, 0.3)" + ring + ";");
-    css.Rule("window.ssd decoration", "box-shadow: 0 0 0 " + Px(s.frameWidth) + " " + frame + ";");
-    // Without a compositor the frame is a plain border: no shadow, no rounded corners.
-    css.Rule("window.solid-csd decoration",
-             "margin: 0; padding: 0; border-radius: 0; box-shadow: none; border: " + Px(s.frameWidth) + " solid " +
-                 frame + "; background-color: " + frame + ";");
+    // Rounded corners need a compositor to show through; a solid frame stays square.
+    css.Rule("window.csd:not(.solid-csd):not(.maximized):not(.tiled) decoration, "
+             "window.csd:not(.solid-csd):not(.maximized):not(.tiled) headerbar.titlebar",
+             "border-radius: " + radius + ";");
 }
 
-void TitleBarRules(Sheet& css, const TitleBarStyle& s, uint8_t cornerRadius)
+void TitleBarRules(Sheet& css, const TitleBarStyle& s)
 {
-    std::string radius = Px(cornerRadius) + " " + Px(cornerRadius) + " 0 0";
-    css.Rule("headerbar", LookDeclarations(s.active) + " border-style: solid; border-width: 0 0 1px; min-height: " +
-                              Px(s.height) + "; border-radius: " + radius + "; " + std::string(kPlain));
+    css.Rule("headerbar", LookDeclarations(s.active) + " " + std::string(kPlain));
     css.Rule("headerbar:backdrop", LookDeclarations(s.backdrop));
-    css.Rule("window.solid-csd headerbar, window.maximized headerbar, window.fullscreen headerbar, "
-             "window.tiled headerbar",
-             "border-radius: 0;");
     css.Rule("headerbar .title", FontDeclarations(s.font) + " color: " + CssColour(s.active.text) + ";");
     css.Rule("headerbar .title:backdrop", "color: " + CssColour(s.backdrop.text) + ";");
-    css.Rule("headerbar button.titlebutton", LookDeclarations(s.closeNormal) + " border: 1px solid " +
-                                                 CssColour(s.closeNormal.border) + "; border-radius: " +
+    css.Rule("headerbar button.titlebutton", LookDeclarations(s.closeNormal) + " border-style: solid; border-radius: " +
                                                  Px(s.buttonRadius) + "; " + std::string(kPlain));
     css.Rule("headerbar button.titlebutton:hover", LookDeclarations(s.closeHover));
     css.Rule("headerbar button.titlebutton:active", LookDeclarations(s.closePressed));
@@ -146,10 +164,8 @@ void DialogRules(Sheet& css, const DialogStyle& s)
     css.Rule("messagedialog.background, messagedialog .titlebar",
              FillDeclarations(s.body.fill) + " color: " + CssColour(s.body.text) + ";");
     css.Rule("messagedialog .titlebar", "border-style: none; box-shadow: none;");
-    css.Rule("messagedialog.csd decoration",
-             "box-shadow: 0 1px 4px rgba(0, 0, 0, 0.3), 0 0 0 1px " + CssColour(s.body.border) + ";");
-    css.Rule("messagedialog.solid-csd decoration", "border: 1px solid " + CssColour(s.body.border) +
-                                                       "; background-color: " + CssColour(s.body.border) + ";");
+    css.Rule("messagedialog decoration", "border-color: " + CssColour(s.body.border) +
+                                             "; background-color: " + CssColour(s.body.border) + ";");
 }
 
 }  // namespace
@@ -176,8 +192,9 @@ std::string CssColour(Rgba colour)
 std::string BuildSkinCss(const Skin& skin)
 {
     Sheet css;
+    NamedColours(css, skin);
     WindowRules(css, skin.window);
-    TitleBarRules(css, skin.titleBar, skin.window.cornerRadius);
+    TitleBarRules(css, skin.titleBar);
     ButtonRules(css, skin.button);
     EntryRules(css, skin.entry);
     TabRules(css, skin.tabs);

@@ -105,14 +105,13 @@ bool AllValid(std::initializer_list<const Look*> looks)
 
 bool IsValid(const WindowStyle& s)
 {
-    return AllValid({&s.body}) && s.frameWidth <= kMaxFrameWidth && s.cornerRadius <= kMaxRadius &&
-           IsValidFont(s.font);
+    return AllValid({&s.body}) && s.cornerRadius <= kMaxRadius && IsValidFont(s.font);
 }
 
 bool IsValid(const TitleBarStyle& s)
 {
     return AllValid({&s.active, &s.backdrop, &s.closeNormal, &s.closeHover, &s.closePressed}) &&
-           InRange(s.height, kMinTitleHeight, kMaxTitleHeight) && IsValidFont(s.font) && s.buttonRadius <= kMaxRadius;
+           IsValidFont(s.font) && s.buttonRadius <= kMaxRadius;
 }
 
 bool IsValid(const ButtonStyle& s)
@@ -204,7 +203,6 @@ void ReadWindow(Reader& in, Skin& skin)
 {
     WindowStyle& s = skin.window;
     s.body = ReadLook(in);
-    s.frameWidth = in.U8();
     s.cornerRadius = in.U8();
     s.font = ReadFont(in);
     Check(in, s);
@@ -215,7 +213,6 @@ void ReadTitleBar(Reader& in, Skin& skin)
     TitleBarStyle& s = skin.titleBar;
     s.active = ReadLook(in);
     s.backdrop = ReadLook(in);
-    s.height = in.U8();
     s.font = ReadFont(in);
     s.buttonRadius = in.U8();
     s.closeNormal = ReadLook(in);
@@ -455,7 +452,6 @@ std::vector<uint8_t> EncodeSkin(const Skin& skin)
         const WindowStyle& s = skin.window;
         Writer w;
         WriteLook(w, s.body);
-        w.U8(s.frameWidth);
         w.U8(s.cornerRadius);
         WriteFont(w, s.font);
         WriteSection(out, SectionTag::Window, w);
@@ -465,7 +461,6 @@ std::vector<uint8_t> EncodeSkin(const Skin& skin)
         Writer w;
         WriteLook(w, s.active);
         WriteLook(w, s.backdrop);
-        w.U8(s.height);
         WriteFont(w, s.font);
         w.U8(s.buttonRadius);
         for (const Look* look : {&s.closeNormal, &s.closeHover, &s.closePressed}) WriteLook(w, *look);

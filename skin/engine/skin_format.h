@@ -85,17 +85,13 @@ struct Font {
     bool operator==(const Font&) const = default;
 };
 
-// Upper bounds of the measures, in pixels.
-inline constexpr uint8_t kMaxFrameWidth = 8;
+// Upper bounds of the measures, in pixels. The window keeps its own geometry: a skin draws, it does not resize.
 inline constexpr uint8_t kMaxRadius = 16;
 inline constexpr uint8_t kMaxBorderWidth = 4;
 inline constexpr uint8_t kMaxAccentWidth = 6;
-inline constexpr uint8_t kMinTitleHeight = 24;
-inline constexpr uint8_t kMaxTitleHeight = 64;
 
 struct WindowStyle {
     Look body;  // border is the frame colour
-    uint8_t frameWidth = 1;
     uint8_t cornerRadius = 0;
     Font font;
     bool operator==(const WindowStyle&) const = default;
@@ -104,7 +100,6 @@ struct WindowStyle {
 struct TitleBarStyle {
     Look active;  // border is the line under the bar, text the title
     Look backdrop;
-    uint8_t height = 32;
     Font font;
     uint8_t buttonRadius = 0;
     Look closeNormal, closeHover, closePressed;  // text is the colour of the cross
