@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,15 @@ protected:
         std::vector<std::string> argv = {"python3", QY_LOCAL_SERVER, "--port", "8713", "--log", LogPath(),
                                          "--ready-file", ready};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        server_.emplace(ChildProcess::Options{argv, "", {}, scratch_.Path() + "/server.out"});
-        ASSERT_TRUE(WaitForFile(ready, 20s)) << "the local server did not start (is port 8713 taken?)";
+        // Another run on this machine may hold the port for a while: try again until it is free.
+        for (int attempt = 0; attempt < 12; ++attempt) {
+            server_.emplace(ChildProcess::Options{argv, "", {}, scratch_.Path() + "/server.out"});
+            if (WaitForFile(ready, 20s))
+                return;
+            if (server_->WaitForExit(0ms))
+                std::this_thread::sleep_for(5s);
+        }
+        FAIL() << "the local server did not start (is port 8713 taken?)";
     }
 
     ChildProcess& StartProgram()
@@ -135,7 +143,7 @@ protected:
 
 TEST_F(UpdateCheckRun, FlagOneShowsTheWindowAfterBothRequests)
 {
-    StartServer({});
+    ASSERT_NO_FATAL_FAILURE(StartServer({}));
     ChildProcess& program = StartProgram();
 
     ASSERT_TRUE(WaitForWindow(kWindowTitle, program.Pid(), 90s)) << "the main window never appeared";
@@ -152,13 +160,18 @@ struct BoxRow {
     std::optional<std::string> opened;                        // nullopt: nothing may be opened
 };
 
+void PrintTo(const BoxRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class UpdateCheckBox : public UpdateCheckRun, public ::testing::WithParamInterface<BoxRow> {};
 
 TEST_P(UpdateCheckBox, TellsOpensTheAddressAndEnds)
 {
     const BoxRow& row = GetParam();
     if (row.serverArguments)
-        StartServer(*row.serverArguments);
+        ASSERT_NO_FATAL_FAILURE(StartServer(*row.serverArguments));
     else
         ASSERT_FALSE(WaitForPort(8713, 0ms)) << "something else listens on port 8713";
     ChildProcess& program = StartProgram();
