@@ -2,6 +2,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -379,7 +380,8 @@ Control* CreateTabControl(const Placement& placement, std::span<const std::strin
     GtkWidget* notebook = gtk_notebook_new();
     gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook), GTK_POS_TOP);
     PlanePut(tabs, notebook, {0, 0, width, height}, Stacking::AboveOthers);
-    auto* pages = new std::vector<GtkWidget*>();
+    // The tab control owns the list of its page layers.
+    auto* pages = std::make_unique<std::vector<GtkWidget*>>().release();
     g_object_set_data_full(G_OBJECT(tabs), kPagesKey, pages,
                            [](gpointer data) { delete static_cast<std::vector<GtkWidget*>*>(data); });
     for (const std::string& title : pageTitles) {
