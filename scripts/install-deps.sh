@@ -10,11 +10,15 @@ fi
 packages=(
   # build
   cmake g++ make pkg-config libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev
+  # the menu icons and the Debian package
+  librsvg2-bin dpkg-dev file
   # run: opening addresses, CJK glyphs, the bundled local server, a display when there is none
   xdg-utils fonts-noto-cjk python3 xvfb xauth xdotool imagemagick
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev googletest attr curl x11-utils locales)
+  # checking the menu entry, its metadata and the package
+  packages+=(desktop-file-utils appstream lintian)
 fi
 
 missing=()
