@@ -19,6 +19,8 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(libgtest-dev googletest attr curl x11-utils locales)
   # checking the menu entry, its metadata and the package
   packages+=(desktop-file-utils appstream lintian)
+  # the fuzz targets: clang with its libFuzzer and sanitizer runtimes
+  packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()

@@ -17,3 +17,11 @@ export DISPLAY=":${display}"
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 ctest --test-dir build --output-on-failure -j"$(nproc)" "$@"
+
+# ---- Sanitizers: the in-process tests again, built with ASan and UBSan in build-asan ----------
+bash scripts/test-sanitizers.sh
+
+# ---- Fuzzing: every libFuzzer target for FUZZ_SECONDS (60) each, in CI or when FUZZ=1 ----------
+if [ "${CI:-}" = "true" ] || [ "${FUZZ:-0}" = "1" ]; then
+  bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+fi
