@@ -305,8 +305,11 @@ private:
 
     void TakeHeaderLine(std::string_view line) {
         lastProgress_ = Clock::now();
+        // curl ends the head at the first line that begins with CR or LF, whatever else is on it.
+        if (line.starts_with('\r') || line.starts_with('\n')) line = {};
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-        if (line.starts_with("HTTP/")) {
+        // curl takes the protocol name in any letter case.
+        if (line.size() >= 5 && EqualsIgnoringCase(line.substr(0, 5), "HTTP/")) {
             rawHeaders_.assign(line);
             rawHeaders_ += "\r\n";
             inHead_ = true;

@@ -428,6 +428,27 @@ TEST(WininetQueryInfo, TooSmallABufferIsLeftUntouched) {
     EXPECT_FALSE(Wininet().HttpQueryInfoA(exchange.request, 19, buffer.data(), &length, nullptr)) << "only raw headers";
 }
 
+// The head block follows curl's reading of the response: any letter case for "HTTP/", and a line
+// that begins with CR or LF ends the head whatever else is on it.
+TEST(WininetQueryInfo, HeadBlockEndsWhereCurlEndsTheHead) {
+    struct Case { const char* what; std::string response; std::string block; std::string body; } cases[] = {
+        {"status line in small letters", "http/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+         "http/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"},
+        {"blank line with a stray byte after its CR", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r:\r\nok",
+         "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"},
+        {"blank line holding NUL bytes", std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\0\0\nok", 43),
+         "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedServer server(Answer(c.response));
+        Exchange exchange(server.Port());
+        ASSERT_TRUE(exchange.Send());
+        EXPECT_EQ(exchange.RawHeaders(), c.block);
+        EXPECT_EQ(exchange.ReadAll().bytes, c.body);
+    }
+}
+
 // Time-outs set on a parent reach the children made afterwards; the program sets them on the request.
 TEST(WininetTimeouts, InheritedByChildrenCreatedAfterwards) {
     enum class Where { Internet, Connection, Request };
