@@ -8,6 +8,9 @@ static struct RecordedAttach recorded;
 
 struct RecordedAttach* RecordedAttachCall(void) { return &recorded; }
 
+// The program unloads the engine at its end; the last copy goes with it.
+__attribute__((destructor)) static void ReleaseRecording(void) { free(recorded.skin); }
+
 int32_t SkinH_AttachRes(const uint8_t* skin, int32_t length, const char* options, int32_t reserved1,
                         int32_t reserved2, int32_t reserved3)
 {
