@@ -154,6 +154,26 @@ TEST_F(UpdateCheckRun, FlagOneShowsTheWindowAfterBothRequests)
     EXPECT_TRUE(opener_.Calls().empty());
 }
 
+// The created event runs to its end before the window shows; closing it ends the program with 0.
+TEST_F(UpdateCheckRun, WindowShowsOnlyAfterTheCreatedEventAndClosingEndsWithZero)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer({"--delay-ms", "1500"}));
+    ChildProcess& program = StartProgram();
+
+    // The second document is asked for and held back by the server: the handler is still running.
+    for (int i = 0; i < 600 && UpdateRequests().size() < 2; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(UpdateRequests().size(), 2u);
+    EXPECT_TRUE(FindWindows(kWindowTitle, program.Pid()).empty()) << "shown before the update check finished";
+
+    std::optional<std::string> window = WaitForWindow(kWindowTitle, program.Pid(), 90s);
+    ASSERT_TRUE(window) << "the main window never appeared";
+    RequestClose(*window);
+    std::optional<ExitStatus> status = program.WaitForExit(30s);
+    ASSERT_TRUE(status) << "still running after the close request";
+    EXPECT_TRUE(status->exited && status->code == 0) << (status->exited ? "exit code " : "signal ") << status->code;
+}
+
 struct BoxRow {
     const char* name;
     std::optional<std::vector<std::string>> serverArguments;  // nullopt: no server at all

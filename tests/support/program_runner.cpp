@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -328,4 +329,20 @@ void PressReturnIn(const std::string& window)
 {
     // Real key events through XTEST: toolkits may ignore events sent to a window directly.
     CommandOutput({"timeout", "10", "xdotool", "windowfocus", "--sync", window, "key", "--clearmodifiers", "Return"});
+}
+
+void RequestClose(const std::string& window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = std::stoul(window);
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
+    XCloseDisplay(display);
 }

@@ -93,3 +93,5 @@ std::optional<std::string> WaitForWindow(const std::string& utf8Title, std::opti
                                          std::chrono::milliseconds limit);
 // Gives the window the keyboard focus and presses Return, which answers a box's default button.
 void PressReturnIn(const std::string& window);
+// Asks the window to close, as a window manager does for its close button or Alt+F4.
+void RequestClose(const std::string& window);
