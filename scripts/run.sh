@@ -169,6 +169,8 @@ run_headless() {
 
   if [ -n "$window" ]; then
     log "window $window shown; letting the page load for ${page_settle_seconds}s"
+    # No window manager hands out the focus here; without it the window is drawn as inactive.
+    xdotool mousemove --window "$window" 470 300 windowfocus "$window" 2>/dev/null || true
     sleep "$page_settle_seconds"
     screenshot_window "$window"
     log "screenshot saved to $(realpath "$screenshot")"
