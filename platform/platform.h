@@ -67,6 +67,8 @@ public:
     ~File();
 
     Result<Done> Write(std::span<const uint8_t> bytes);
+    // Waits until what was written is on the disk.
+    Result<Done> Sync();
     // Closes now, reporting a failure of the close itself.
     Result<Done> Close();
     int Descriptor() const { return descriptor_; }

@@ -21,7 +21,8 @@ void PlaceEngineFile(const std::string& path)
     auto created = platform::CreateUniqueFile(folder, ".SkinH_EL.dll.");
     if (!created) return;
     auto& [file, temporaryPath] = *created;
-    bool written = file.Write(SkinEngineImage().Bytes()) && file.Close();
+    // On the disk before the move, so that a power cut cannot leave an empty file under the name.
+    bool written = file.Write(SkinEngineImage().Bytes()) && file.Sync() && file.Close();
     if (written) SetFileAttributesTo(temporaryPath.c_str(), kHiddenAttribute);
     if (!written || !platform::MoveFileNoReplace(temporaryPath, path)) platform::RemoveFile(temporaryPath);
 }

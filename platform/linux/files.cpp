@@ -115,6 +115,13 @@ Result<Done> File::Write(std::span<const uint8_t> bytes)
     return Done{};
 }
 
+Result<Done> File::Sync()
+{
+    if (fsync(descriptor_) != 0)
+        return Failure{"fsync", errno};
+    return Done{};
+}
+
 Result<Done> File::Close()
 {
     int descriptor = std::exchange(descriptor_, -1);
