@@ -28,14 +28,14 @@ Size PrimaryScreenSize();
 
 // A top-level window, created hidden: fixed size, a caption with the close button only, its own
 // task-bar entry, the program's icon. `outer` is its frame's position and size on the screen.
-struct WindowSpec {
+struct WindowProperties {
     std::string title;
     std::string name;
     Rect outer;
     std::function<void()> onDestroyed;
 };
 // nullptr when the window cannot be created.
-Control* CreateMainFrame(const WindowSpec& spec);
+Control* CreateMainFrame(const WindowProperties& properties);
 void ShowWindow(Control* window);
 // Destroys the window with its controls at once; its onDestroyed runs.
 void DestroyWindow(Control* window);

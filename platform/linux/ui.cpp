@@ -266,14 +266,14 @@ gboolean OnFrameKeyPress(GtkWidget* window, GdkEventKey* event)
     return FALSE;
 }
 
-GtkWidget* NewCaption(const WindowSpec& spec)
+GtkWidget* NewCaption(const WindowProperties& properties)
 {
-    GtkWidget* caption = NewPlane(spec.outer.width, kCaptionHeight, OwnWindow::Yes, "qy-caption");
+    GtkWidget* caption = NewPlane(properties.outer.width, kCaptionHeight, OwnWindow::Yes, "qy-caption");
     GtkWidget* bar = gtk_header_bar_new();
-    gtk_header_bar_set_title(GTK_HEADER_BAR(bar), spec.title.c_str());
+    gtk_header_bar_set_title(GTK_HEADER_BAR(bar), properties.title.c_str());
     gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(bar), TRUE);
     gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(bar), "icon:close");
-    PlanePut(caption, bar, {0, 0, spec.outer.width, kCaptionHeight}, Stacking::AboveOthers);
+    PlanePut(caption, bar, {0, 0, properties.outer.width, kCaptionHeight}, Stacking::AboveOthers);
     gtk_widget_show(bar);
     gtk_widget_show(caption);
     return caption;
@@ -296,10 +296,10 @@ Size PrimaryScreenSize()
     return {geometry.width, geometry.height};
 }
 
-Control* CreateMainFrame(const WindowSpec& spec)
+Control* CreateMainFrame(const WindowProperties& properties)
 {
-    const int clientWidth = spec.outer.width - 2 * kFrameWidth;
-    const int clientHeight = spec.outer.height - kCaptionHeight - kFrameWidth;
+    const int clientWidth = properties.outer.width - 2 * kFrameWidth;
+    const int clientHeight = properties.outer.height - kCaptionHeight - kFrameWidth;
     if (!gdk_display_get_default() || clientWidth <= 0 || clientHeight <= 0)
         return nullptr;
     // The desktop entry finds the program's windows by this class.
@@ -308,15 +308,15 @@ Control* CreateMainFrame(const WindowSpec& spec)
     InstallStyle();
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_widget_set_name(window, spec.name.c_str());
+    gtk_widget_set_name(window, properties.name.c_str());
     gtk_style_context_add_class(gtk_widget_get_style_context(window), "qingyou");
-    gtk_window_set_title(GTK_WINDOW(window), spec.title.c_str());
+    gtk_window_set_title(GTK_WINDOW(window), properties.title.c_str());
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_NORMAL);
     SetApplicationIcon(GTK_WINDOW(window));
-    gtk_window_set_titlebar(GTK_WINDOW(window), NewCaption(spec));
+    gtk_window_set_titlebar(GTK_WINDOW(window), NewCaption(properties));
 
-    GtkWidget* frame = NewPlane(spec.outer.width, clientHeight + kFrameWidth, OwnWindow::Yes, "qy-frame");
+    GtkWidget* frame = NewPlane(properties.outer.width, clientHeight + kFrameWidth, OwnWindow::Yes, "qy-frame");
     GtkWidget* client = NewPlane(clientWidth, clientHeight, OwnWindow::Yes, "qy-client");
     PlanePut(frame, client, {kFrameWidth, 0, clientWidth, clientHeight}, Stacking::AboveOthers);
     gtk_container_add(GTK_CONTAINER(window), frame);
@@ -324,10 +324,10 @@ Control* CreateMainFrame(const WindowSpec& spec)
     gtk_widget_show(frame);
     g_object_set_data(G_OBJECT(window), kClientKey, client);
 
-    gtk_window_move(GTK_WINDOW(window), spec.outer.x, spec.outer.y);
+    gtk_window_move(GTK_WINDOW(window), properties.outer.x, properties.outer.y);
     g_signal_connect(window, "key-press-event", G_CALLBACK(OnFrameKeyPress), nullptr);
-    if (spec.onDestroyed)
-        ConnectSignal<void>(window, "destroy", spec.onDestroyed);
+    if (properties.onDestroyed)
+        ConnectSignal<void>(window, "destroy", properties.onDestroyed);
     return AsControl(window);
 }
 
