@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,17 @@ using Clock = std::chrono::steady_clock;
 // ---- small text helpers ----
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The three digits behind the version, white space before them skipped, as curl reads them.
+int StatusCode(std::string_view statusLine) {
+    size_t at = statusLine.find(' ');
+    if (at == std::string_view::npos) return 0;
+    while (at < statusLine.size() && std::isspace(static_cast<unsigned char>(statusLine[at]))) ++at;
+    int code = 0;
+    for (size_t end = std::min(statusLine.size(), at + 3); at < end && std::isdigit(static_cast<unsigned char>(statusLine[at])); ++at)
+        code = code * 10 + (statusLine[at] - '0');
+    return code;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -314,8 +326,7 @@ private:
             rawHeaders_ += "\r\n";
             inHead_ = true;
             hasLocation_ = false;
-            size_t space = line.find(' ');
-            status_ = space == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+            status_ = StatusCode(line);
             return;
         }
         if (!inHead_) return;  // trailers of a chunked body

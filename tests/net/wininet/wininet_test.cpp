@@ -436,6 +436,9 @@ TEST(WininetQueryInfo, HeadBlockEndsWhereCurlEndsTheHead) {
          "http/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"},
         {"blank line with a stray byte after its CR", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r:\r\nok",
          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"},
+        {"interim status with white space before its code",
+         "HTTP/1.1 \r100 Continue\r\n\r\nHTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nok",
+         "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\n", "ok"},
         {"blank line holding NUL bytes", std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\0\0\nok", 43),
          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", "ok"},
     };
