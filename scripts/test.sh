@@ -10,7 +10,8 @@ cmake --build build -j"$(nproc)"
 # A private display for the GUI tests, stopped on the way out.
 display=99
 while [ -e "/tmp/.X${display}-lock" ]; do display=$((display + 1)); done
-Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Every start of the program opens several connections, and the suite starts it many times over.
+Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp -maxclients 2048 >build/xvfb.log 2>&1 &
 xvfb_pid=$!
 trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 export DISPLAY=":${display}"
