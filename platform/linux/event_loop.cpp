@@ -12,7 +12,17 @@ bool quitPending = false;
 
 bool InitToolkit()
 {
-    static const bool connected = gtk_init_check(nullptr, nullptr);
+    static const bool connected = [] {
+        // A busy X server can turn a connection away for a moment; a start should not fail for that.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (gtk_init_check(nullptr, nullptr))
+                return true;
+            if (!g_getenv("DISPLAY") && !g_getenv("WAYLAND_DISPLAY"))
+                return false;
+            g_usleep(100 * 1000);
+        }
+        return false;
+    }();
     return connected;
 }
 
