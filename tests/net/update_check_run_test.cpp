@@ -5,39 +5,24 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "tests/support/program_runner.h"
+#include "tests/support/program_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-std::string Utf8(const char8_t* text)
-{
-    return reinterpret_cast<const char*>(text);
-}
-
-const std::string kBoxTitle = Utf8(u8"信息：");
-const std::string kWindowTitle = Utf8(u8"霜岭群英录青柚修改器v3.6最新版");
 const std::string kServer = "http://127.0.0.1:8713";
 const std::string kDefaultDownload = kServer + "/download.html";
 const std::string kAgentLine = "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 const std::string kDefaultAcceptLine =
     "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
     "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*";
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream input(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
-}
 
 // One logged request head as lines, the request line first.
 using Head = std::vector<std::string>;
@@ -58,54 +43,22 @@ std::vector<Head> SplitLog(const std::string& log)
     return heads;
 }
 
-class UpdateCheckRun : public ::testing::Test {
+class UpdateCheckRun : public ProgramRun {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display: run under xvfb-run";
-        runDirectory_ = scratch_.Path() + "/run";
-        fs::create_directories(runDirectory_);
-        for (const char* folder : {"/cache", "/data", "/config"})
-            fs::create_directories(scratch_.Path() + folder);
-    }
+    UpdateCheckRun() : ProgramRun({QY_PROGRAM, QY_LIBRARY_DIR, QY_LOCAL_SERVER}) {}
 
-    void TearDown() override
+    // Every request head the server saw goes to the log.
+    void StartServer(std::vector<std::string> arguments)
     {
-        if (HasFailure()) {
-            std::cout << "--- program output\n" << ReadFile(scratch_.Path() + "/program.out");
-            std::cout << "--- server output\n" << ReadFile(scratch_.Path() + "/server.out");
-        }
-    }
-
-    void StartServer(const std::vector<std::string>& arguments)
-    {
-        const std::string ready = scratch_.Path() + "/server.ready";
-        std::vector<std::string> argv = {"python3", QY_LOCAL_SERVER, "--port", "8713", "--log", LogPath(),
-                                         "--ready-file", ready};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        // Another run on this machine may hold the port for a while: try again until it is free.
-        for (int attempt = 0; attempt < 12; ++attempt) {
-            server_.emplace(ChildProcess::Options{argv, "", {}, scratch_.Path() + "/server.out"});
-            if (WaitForFile(ready, 20s))
-                return;
-            if (server_->WaitForExit(0ms))
-                std::this_thread::sleep_for(5s);
-        }
-        FAIL() << "the local server did not start (is port 8713 taken?)";
+        arguments.insert(arguments.begin(), {"--log", LogPath()});
+        ProgramRun::StartServer(arguments);
     }
 
     ChildProcess& StartProgram()
     {
-        const std::string program = CopyIntoRunDirectory(QY_PROGRAM, runDirectory_);
-        program_.emplace(ChildProcess::Options{
-            {program},
-            runDirectory_,
-            {{"LD_LIBRARY_PATH", QY_LIBRARY_DIR},
-             {"PATH", opener_.SearchPath()},
-             {"XDG_CACHE_HOME", scratch_.Path() + "/cache"},
-             {"XDG_DATA_HOME", scratch_.Path() + "/data"},
-             {"XDG_CONFIG_HOME", scratch_.Path() + "/config"}},
-            scratch_.Path() + "/program.out"});
+        const std::string program = CopyIntoRunDirectory(files_.program, runDirectory_);
+        program_.emplace(ChildProcess::Options{{program}, runDirectory_, ProgramEnvironment(files_.libraryDir),
+                                               OutputPath()});
         return *program_;
     }
 
@@ -134,10 +87,6 @@ protected:
         }
     }
 
-    TemporaryDirectory scratch_;
-    RecordingOpener opener_;
-    std::string runDirectory_;
-    std::optional<ChildProcess> server_;
     std::optional<ChildProcess> program_;
 };
 
@@ -148,7 +97,7 @@ TEST_F(UpdateCheckRun, FlagOneShowsTheWindowAfterBothRequests)
 
     ASSERT_TRUE(WaitForWindow(kWindowTitle, program.Pid(), 90s)) << "the main window never appeared";
 
-    EXPECT_TRUE(FindWindows(kBoxTitle, program.Pid()).empty());
+    EXPECT_TRUE(FindWindows(kUpdateBoxTitle, program.Pid()).empty());
     ExpectBothDocumentsRequestedInOrder();
     EXPECT_FALSE(program.WaitForExit(0ms));
     EXPECT_TRUE(opener_.Calls().empty());
@@ -171,7 +120,7 @@ TEST_F(UpdateCheckRun, WindowShowsOnlyAfterTheCreatedEventAndClosingEndsWithZero
     RequestClose(*window);
     std::optional<ExitStatus> status = program.WaitForExit(30s);
     ASSERT_TRUE(status) << "still running after the close request";
-    EXPECT_TRUE(status->exited && status->code == 0) << (status->exited ? "exit code " : "signal ") << status->code;
+    EXPECT_TRUE(status->exited && status->code == 0) << Describe(*status);
 }
 
 struct BoxRow {
@@ -196,21 +145,21 @@ TEST_P(UpdateCheckBox, TellsOpensTheAddressAndEnds)
         ASSERT_FALSE(WaitForPort(8713, 0ms)) << "something else listens on port 8713";
     ChildProcess& program = StartProgram();
 
-    const auto box = WaitForWindow(kBoxTitle, program.Pid(), 90s);
+    const auto box = WaitForWindow(kUpdateBoxTitle, program.Pid(), 90s);
     ASSERT_TRUE(box) << "no message box";
     EXPECT_TRUE(FindWindows(kWindowTitle, program.Pid()).empty()) << "the main window was shown";
     PressReturnIn(*box);
 
     const auto status = program.WaitForExit(30s);
     ASSERT_TRUE(status) << "the program did not end after the box";
-    EXPECT_TRUE(status->exited && status->code == 0) << (status->exited ? "exit code " : "signal ") << status->code;
+    EXPECT_TRUE(status->exited && status->code == 0) << Describe(*status);
     if (row.opened) {
         ASSERT_TRUE(opener_.WaitForCalls(1, 20s)) << "nothing was opened";
         EXPECT_EQ(opener_.Calls(), (std::vector<std::vector<std::string>>{{*row.opened}}));
     } else {
         EXPECT_FALSE(opener_.WaitForCalls(1, 1s)) << "opened \"" << opener_.Calls()[0][0] << "\"";
     }
-    EXPECT_FALSE(fs::exists(runDirectory_ + "/SkinH_EL.dll"));
+    EXPECT_FALSE(fs::exists(runDirectory_ + "/" + kEngineName));
     if (row.serverArguments)
         ExpectBothDocumentsRequestedInOrder();
 }
