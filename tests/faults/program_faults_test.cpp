@@ -1,51 +1,44 @@
-// The real program under faults, run under the current DISPLAY against the bundled local server
-// on port 8713: every way of ending leaves no process behind, a missing or partial internet
-// library ends in the fatal box, and a slow or stalled server does not hang the start.
+// The real program under faults and load, run under the current DISPLAY against the bundled
+// local server on port 8713: every way of ending leaves no process behind, missing or partial
+// libraries and a full disk end in the fatal box, a slow or stalled server does not hang the
+// start, and several copies at once or many starts in a row leave the run directory and the host sound.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <deque>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/support/program_runner.h"
+#include "tests/support/program_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-std::string Utf8(const char8_t* text)
+std::set<std::string> Entries(const std::string& folder)
 {
-    return reinterpret_cast<const char*>(text);
-}
-
-const std::string kWindowTitle = Utf8(u8"霜岭群英录青柚修改器v3.6最新版");
-const std::string kUpdateBoxTitle = Utf8(u8"信息：");
-const std::string kFatalBoxTitle = Utf8(u8"错误");
-const std::string kEngineName = "SkinH_EL.dll";
-constexpr int kFatalExitCode = 255;
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream input(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
-}
-
-std::string Describe(const ExitStatus& status)
-{
-    return (status.exited ? "exit code " : "signal ") + std::to_string(status.code);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 // Process ids whose /proc/<pid>/stat field (counted after the command's closing parenthesis) equals `value`.
@@ -83,8 +76,47 @@ std::string CommandName(pid_t pid)
     return name;
 }
 
-class ProgramFaults : public ::testing::Test {
+size_t OpenDescriptorCount()
+{
+    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// This process's resident memory, from /proc/self/status.
+long ResidentKilobytes()
+{
+    const std::string status = ReadFile("/proc/self/status");
+    const size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+}
+
+// Shared memory segments still there that one of `creators` made: they outlive their maker.
+std::vector<std::string> SharedMemoryMadeBy(const std::set<pid_t>& creators)
+{
+    std::vector<std::string> segments;
+    std::istringstream lines(ReadFile("/proc/sysvipc/shm"));
+    std::string line;
+    std::getline(lines, line);  // the column names
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string key, id, permissions, size;
+        pid_t creator = 0;
+        if (fields >> key >> id >> permissions >> size >> creator && creators.contains(creator))
+            segments.push_back("id " + id + " of " + std::to_string(creator) + ", " + size + " bytes");
+    }
+    return segments;
+}
+
+std::string DosAttributes(const std::string& path)
+{
+    char text[16];
+    const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text);
+    return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
+}
+
+class ProgramFaults : public ProgramRun {
 protected:
+    ProgramFaults() : ProgramRun({QY_PROGRAM, QY_LIBRARY_DIR, QY_LOCAL_SERVER}) {}
+
     static void SetUpTestSuite()
     {
         // Descendants orphaned by the program's end come to this process, so none can slip away unseen.
@@ -93,59 +125,31 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display: run under xvfb-run";
-        runDirectory_ = scratch_.Path() + "/run";
+        ASSERT_NO_FATAL_FAILURE(ProgramRun::SetUp());
         emptyLibraries_ = scratch_.Path() + "/no-libraries";
-        for (const std::string& folder : {runDirectory_, emptyLibraries_, scratch_.Path() + "/cache",
-                                          scratch_.Path() + "/data", scratch_.Path() + "/config"})
-            fs::create_directories(folder);
+        fs::create_directories(emptyLibraries_);
     }
 
     void TearDown() override
     {
-        if (HasFailure()) {
-            std::cout << "--- program output\n" << ReadFile(OutputPath());
-            std::cout << "--- server output\n" << ReadFile(scratch_.Path() + "/server.out");
-        }
+        ProgramRun::TearDown();
         programs_.clear();
         ReapOrphans();
+        // Lazily: a helper of the program may still hold the mount for a moment.
+        for (const std::string& mount : mounts_)
+            umount2(mount.c_str(), MNT_DETACH);
     }
 
-    void StartServer(const std::vector<std::string>& arguments)
-    {
-        const std::string ready = scratch_.Path() + "/server.ready";
-        std::vector<std::string> argv = {"python3", QY_LOCAL_SERVER, "--port", "8713", "--ready-file", ready};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        // Another run on this machine may hold the port for a while: try again until it is free.
-        for (int attempt = 0; attempt < 12; ++attempt) {
-            server_.emplace(ChildProcess::Options{argv, "", {}, scratch_.Path() + "/server.out"});
-            if (WaitForFile(ready, 20s))
-                return;
-            if (server_->WaitForExit(0ms))
-                std::this_thread::sleep_for(5s);
-        }
-        FAIL() << "the local server did not start (is port 8713 taken?)";
-    }
-
-    std::string OutputPath() const { return scratch_.Path() + "/program.out"; }
-
-    std::string CopyProgram() { return CopyIntoRunDirectory(QY_PROGRAM, runDirectory_); }
+    std::string CopyProgram() { return CopyIntoRunDirectory(files_.program, runDirectory_); }
 
     // Starts the copy in the run directory; `libraryPath` is where libraries not beside it are found.
     ChildProcess& StartProgram(const std::string& libraryPath = QY_LIBRARY_DIR)
     {
-        const std::string program = runDirectory_ + "/" + fs::path(QY_PROGRAM).filename().string();
+        const std::string program = ProgramInRunDirectory();
         if (!fs::exists(program))
             CopyProgram();
-        programs_.emplace_back(ChildProcess::Options{
-            {program},
-            runDirectory_,
-            {{"LD_LIBRARY_PATH", libraryPath},
-             {"PATH", opener_.SearchPath()},
-             {"XDG_CACHE_HOME", scratch_.Path() + "/cache"},
-             {"XDG_DATA_HOME", scratch_.Path() + "/data"},
-             {"XDG_CONFIG_HOME", scratch_.Path() + "/config"}},
-            OutputPath()});
+        programs_.emplace_back(
+            ChildProcess::Options{{program}, runDirectory_, ProgramEnvironment(libraryPath), OutputPath()});
         return programs_.back();
     }
 
@@ -203,6 +207,15 @@ protected:
         }
     }
 
+    // The engine in the run directory is the built one, byte for byte, and hidden is its only attribute.
+    void ExpectWholeHiddenEngine() const
+    {
+        const std::string engine = runDirectory_ + "/" + kEngineName;
+        EXPECT_TRUE(ReadFile(engine) == ReadFile(files_.libraryDir + "/" + kEngineName))
+            << "the engine file differs from the built one";
+        EXPECT_EQ(DosAttributes(engine), "0x2");
+    }
+
     bool IsOwnChild(pid_t pid) const
     {
         if (server_ && server_->Pid() == pid)
@@ -210,12 +223,9 @@ protected:
         return std::any_of(programs_.begin(), programs_.end(), [pid](const ChildProcess& p) { return p.Pid() == pid; });
     }
 
-    TemporaryDirectory scratch_;
-    RecordingOpener opener_;
-    std::string runDirectory_;
     std::string emptyLibraries_;
-    std::optional<ChildProcess> server_;
     std::deque<ChildProcess> programs_;  // a deque: references stay valid as copies are added
+    std::vector<std::string> mounts_;    // unmounted on teardown
 };
 
 enum class Ending { Close, UpdatePath, FatalError, Terminate };
@@ -322,6 +332,98 @@ TEST_F(ProgramFaults, StalledFlagDocumentEndsInTheUpdatePath)
     ChildProcess& program = StartProgram();
     ExpectBoxThenExit(program, kUpdateBoxTitle, 0);
     ExpectNothingLeftOf(program.Pid());
+}
+
+// Five copies at once on a fresh run directory: all run, and one whole, hidden engine results.
+TEST_F(ProgramFaults, FiveCopiesAtOnceWriteOneWholeEngine)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer({}));
+    CopyProgram();
+    const std::set<std::string> before = Entries(runDirectory_);
+    std::vector<ChildProcess*> copies;
+    for (int i = 0; i < 5; ++i)
+        copies.push_back(&StartProgram());
+    std::vector<std::string> windows;
+    for (ChildProcess* copy : copies) {
+        const auto window = WaitForWindow(kWindowTitle, copy->Pid(), 120s);
+        ASSERT_TRUE(window) << "copy " << copy->Pid() << " never showed its window";
+        windows.push_back(*window);
+    }
+    for (size_t i = 0; i < copies.size(); ++i) {
+        RequestClose(windows[i]);
+        ExpectExit(*copies[i], 0);
+        ExpectNothingLeftOf(copies[i]->Pid());
+    }
+
+    std::set<std::string> expected = before;
+    expected.insert(kEngineName);
+    EXPECT_EQ(Entries(runDirectory_), expected) << "a temporary file or another entry was left";
+    ExpectWholeHiddenEngine();
+}
+
+// Many starts in a row on the update path: each ends with 0, nothing is written, and the host
+// gets back its descriptors, its memory and every shared memory segment the starts made.
+TEST_F(ProgramFaults, ManyStartsOnTheUpdatePathLeaveNothingBehind)
+{
+    constexpr int kStarts = 50;
+    // Room for the allocator's own growth; a leak of a page per start or more goes over.
+    constexpr long kResidentSlackKilobytes = 2048;
+    ASSERT_NO_FATAL_FAILURE(StartServer({"--flag", "0"}));
+    CopyProgram();
+    const std::set<std::string> before = Entries(runDirectory_);
+    size_t descriptors = 0;
+    long resident = 0;
+    std::set<pid_t> started;
+    for (int start = 0; start < kStarts; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start + 1));
+        ChildProcess& program = StartProgram();
+        started.insert(program.Pid());
+        ASSERT_NO_FATAL_FAILURE(ExpectBoxThenExit(program, kUpdateBoxTitle, 0));
+        ASSERT_NO_FATAL_FAILURE(ExpectNothingLeftOf(program.Pid()));
+        ASSERT_EQ(Entries(runDirectory_), before);
+        programs_.clear();
+        // Measured after the first start, once this process has loaded and allocated what any start needs.
+        if (start == 0) {
+            descriptors = OpenDescriptorCount();
+            resident = ResidentKilobytes();
+        }
+    }
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_LE(ResidentKilobytes(), resident + kResidentSlackKilobytes) << "from " << resident << " kB";
+    EXPECT_EQ(SharedMemoryMadeBy(started), std::vector<std::string>{});
+}
+
+// No room for the engine in the run directory and none elsewhere to bind: the fatal box, 255,
+// and not a byte of the engine left behind.
+TEST_F(ProgramFaults, NoRoomForTheEngineEndsInTheFatalBox)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const uintmax_t programSize = fs::file_size(files_.program);
+    const uintmax_t engineSize = fs::file_size(files_.libraryDir + "/" + kEngineName);
+    // Room for the program and a little more, not for the engine.
+    const uintmax_t pages = (programSize + 4095) / 4096 + (engineSize / 2) / 4096;
+    const std::string options = "size=" + std::to_string(pages * 4096) + ",mode=0755";
+    if (mount("tmpfs", runDirectory_.c_str(), "tmpfs", 0, options.c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system: " << std::strerror(errno);
+    mounts_.push_back(runDirectory_);
+    CopyProgram();
+    struct statvfs space {};
+    ASSERT_EQ(statvfs(runDirectory_.c_str(), &space), 0);
+    ASSERT_LT(space.f_bavail * space.f_frsize, engineSize) << "the engine would fit";
+    const std::set<std::string> before = Entries(runDirectory_);
+
+    // Only the internet library is found by name: not the built engine beside it.
+    const std::string internetOnly = scratch_.Path() + "/internet-only";
+    fs::create_directories(internetOnly);
+    fs::copy_file(files_.libraryDir + "/wininet.dll", internetOnly + "/wininet.dll");
+    ASSERT_FALSE(fs::exists(scratch_.Path() + "/lib")) << "the program's own library folder would be searched";
+
+    ASSERT_NO_FATAL_FAILURE(StartServer({}));
+    ChildProcess& program = StartProgram(internetOnly);
+    ExpectBoxThenExit(program, kFatalBoxTitle, kFatalExitCode);
+    ExpectNothingLeftOf(program.Pid());
+    EXPECT_EQ(Entries(runDirectory_), before) << "a part of the engine was left";
 }
 
 }  // namespace
