@@ -1,7 +1,8 @@
 // The real program under faults and load, run under the current DISPLAY against the bundled
 // local server on port 8713: every way of ending leaves no process behind, missing or partial
-// libraries and a full disk end in the fatal box, a slow or stalled server does not hang the
-// start, and several copies at once or many starts in a row leave the run directory and the host sound.
+// libraries and a full disk end in the fatal box, a kill in the middle of the engine's write
+// leaves nothing a later start trips over, a slow or stalled server does not hang the start,
+// and several copies at once or many starts in a row leave the run directory and the host sound.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -113,6 +114,27 @@ std::string DosAttributes(const std::string& path)
     return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
 }
 
+// The one-letter state of /proc/<pid>/stat: "T" while stopped, "" once it is gone.
+std::string ProcessState(pid_t pid)
+{
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? std::string() : stat.substr(close + 2, 1);
+}
+
+// What the process has open directly in `folder`; a file without a name yet shows as "#<inode> (deleted)".
+std::vector<std::string> FilesOpenIn(pid_t pid, const fs::path& folder)
+{
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        if (!error && target.parent_path() == folder)
+            files.push_back(target.filename().string());
+    }
+    return files;
+}
+
 class ProgramFaults : public ProgramRun {
 protected:
     ProgramFaults() : ProgramRun({QY_PROGRAM, QY_LIBRARY_DIR, QY_LOCAL_SERVER}) {}
@@ -143,13 +165,15 @@ protected:
     std::string CopyProgram() { return CopyIntoRunDirectory(files_.program, runDirectory_); }
 
     // Starts the copy in the run directory; `libraryPath` is where libraries not beside it are found.
-    ChildProcess& StartProgram(const std::string& libraryPath = QY_LIBRARY_DIR)
+    ChildProcess& StartProgram(const std::string& libraryPath = QY_LIBRARY_DIR,
+                               const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {})
     {
         const std::string program = ProgramInRunDirectory();
         if (!fs::exists(program))
             CopyProgram();
-        programs_.emplace_back(
-            ChildProcess::Options{{program}, runDirectory_, ProgramEnvironment(libraryPath), OutputPath()});
+        auto environment = ProgramEnvironment(libraryPath);
+        environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+        programs_.emplace_back(ChildProcess::Options{{program}, runDirectory_, environment, OutputPath()});
         return programs_.back();
     }
 
@@ -391,6 +415,38 @@ TEST_F(ProgramFaults, ManyStartsOnTheUpdatePathLeaveNothingBehind)
     EXPECT_EQ(OpenDescriptorCount(), descriptors);
     EXPECT_LE(ResidentKilobytes(), resident + kResidentSlackKilobytes) << "from " << resident << " kB";
     EXPECT_EQ(SharedMemoryMadeBy(started), std::vector<std::string>{});
+}
+
+// Killed in the middle of writing the engine on the first start: neither the engine nor a
+// temporary file is left, and the next start writes the engine and runs as ever.
+TEST_F(ProgramFaults, KillDuringTheEngineWriteLeavesNothingAndTheNextStartWorks)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer({}));
+    CopyProgram();
+    const std::set<std::string> before = Entries(runDirectory_);
+    ChildProcess& first = StartProgram(QY_LIBRARY_DIR, {{"LD_PRELOAD", QY_STOP_IN_WRITE},
+                                                        {"QY_STOP_WRITES_IN", fs::canonical(runDirectory_).string()}});
+    const pid_t pid = first.Pid();
+    for (int i = 0; i < 1800 && ProcessState(pid) != "T"; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(ProcessState(pid), "T") << "the program never stopped in a write into its run directory";
+    EXPECT_FALSE(FilesOpenIn(pid, fs::canonical(runDirectory_)).empty()) << "stopped, but not in a write there";
+    kill(pid, SIGKILL);
+    const auto status = first.WaitForExit(30s);
+    ASSERT_TRUE(status) << "still there after SIGKILL";
+    EXPECT_FALSE(status->exited) << Describe(*status);
+    ExpectNothingLeftOf(pid);
+    EXPECT_EQ(Entries(runDirectory_), before) << "the cut write left something behind";
+
+    ChildProcess& next = StartProgram();
+    const auto window = WaitForWindow(kWindowTitle, next.Pid(), 90s);
+    ASSERT_TRUE(window) << "the next start never showed its window";
+    RequestClose(*window);
+    ExpectExit(next, 0);
+    std::set<std::string> expected = before;
+    expected.insert(kEngineName);
+    EXPECT_EQ(Entries(runDirectory_), expected);
+    ExpectWholeHiddenEngine();
 }
 
 // No room for the engine in the run directory and none elsewhere to bind: the fatal box, 255,

@@ -82,12 +82,13 @@ public:
     void NoteMount(const std::string& mount) { mounts_.insert(mounts_.begin(), mount); }
 
     // Starts the probe; without a display, so it does no more than a start would before its window.
-    pid_t Start() const
+    pid_t Start(std::vector<std::string> extraEnvironment = {}) const
     {
         std::vector<char*> environment;
         for (char** variable = environ; *variable; ++variable)
             if (std::strncmp(*variable, "DISPLAY=", 8) != 0 && std::strncmp(*variable, "WAYLAND_DISPLAY=", 16) != 0)
                 environment.push_back(*variable);
+        for (std::string& variable : extraEnvironment) environment.push_back(variable.data());
         environment.push_back(nullptr);
         std::string program = (path_ / kProbeName).string();
         char* argv[] = {program.data(), nullptr};
@@ -115,6 +116,22 @@ TEST(SkinDeploy, FirstStartWritesTheWholeEngineHiddenAndNothingElse)
     RunFolder folder;
     folder.CopyProbe();
     ASSERT_EQ(folder.Run(), 0);
+    EXPECT_EQ(Entries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName}));
+    EXPECT_EQ(ReadBytes(folder.Engine()), EngineImage());
+    EXPECT_EQ(Attributes(folder.Engine()), "0x2") << "hidden must be its only attribute";
+}
+
+// Where the file system has no unnamed files, the named temporary file still gives the same result.
+TEST(SkinDeploy, WithoutUnnamedFilesTheNamedTemporaryWritesTheSameEngine)
+{
+    RunFolder folder;
+    folder.CopyProbe();
+    RunFolder marks;
+    const fs::path refused = marks.Path() / "refused";
+    ASSERT_EQ(RunFolder::Wait(folder.Start({std::string("LD_PRELOAD=") + NO_UNNAMED_FILES,
+                                            "QY_REFUSAL_MARK=" + refused.string()})),
+              0);
+    ASSERT_TRUE(fs::exists(refused)) << "an unnamed file was never asked for";
     EXPECT_EQ(Entries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName}));
     EXPECT_EQ(ReadBytes(folder.Engine()), EngineImage());
     EXPECT_EQ(Attributes(folder.Engine()), "0x2") << "hidden must be its only attribute";
