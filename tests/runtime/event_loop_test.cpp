@@ -33,6 +33,29 @@ TEST(ProcessPendingEvents, DispatchesWhatIsQueuedAndDoesNotWaitForMore)
     g_source_remove(later);
 }
 
+// A download calls it before every small read, mostly back to back. Looking for events less often
+// then must not mean never, and a call after a pause, such as a read that waited, must look.
+TEST(ProcessPendingEvents, BackToBackCallsStillLetNewEventsThrough)
+{
+    ProcessPendingEvents();
+    int runs = 0;
+    g_idle_add(Note, &runs);
+    const gint64 giveUp = g_get_monotonic_time() + G_USEC_PER_SEC;
+    while (runs == 0 && g_get_monotonic_time() < giveUp)
+        ProcessPendingEvents();
+    EXPECT_EQ(runs, 1);
+}
+
+TEST(ProcessPendingEvents, ACallAfterAPauseLooksAtOnce)
+{
+    ProcessPendingEvents();
+    int runs = 0;
+    g_idle_add(Note, &runs);
+    g_usleep(200);  // a short wait, well inside the interval of the back-to-back calls
+    ProcessPendingEvents();
+    EXPECT_EQ(runs, 1);
+}
+
 // The pending quit is checked in runtime_probe's own process (probe_test.cpp): it never clears.
 
 }  // namespace
