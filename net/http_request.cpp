@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
 
 #include "net/url.h"
+#include "platform/platform.h"
 #include "runtime/library_functions.h"
 #include "runtime/runtime.h"
 
@@ -37,51 +39,77 @@ const char* Bytes(TextRef text)
     return text.Data() ? text.Data() : "";
 }
 
-// The body in the storage form of a byte array, so that BytesToText reads it in place. It
-// grows geometrically through realloc, which moves a large block by remapping, not copying.
-class BodyBuffer {
+// The body as it arrives, gathered straight into the text it becomes. Only the bytes before
+// its first NUL are kept, since the text ends there; later reads reuse the room behind it.
+class BodyText {
 public:
+    // A byte array counts its bytes in 32 bits; a body beyond that is cut there.
     bool IsFull() const { return count_ == kMaxCount; }
 
-    // Room for `size` more bytes at the end of the body, for the next read to fill.
-    uint8_t* Room(size_t size)
+    // Room for the next read of `size` bytes.
+    char* Room(size_t size)
     {
-        if (count_ + size > capacity_) {
-            const size_t capacity = std::max({capacity_ * 2, count_ + size, size_t{4096} - kHeaderSize});
-            auto* grown = static_cast<uint8_t*>(std::realloc(block_.get(), kHeaderSize + capacity));
-            if (!grown) {
-                const std::string asked = std::to_string(kHeaderSize + capacity);
-                FatalRuntimeError(JoinText({"分配 ", asked.c_str(), " 字节内存失败!"}), 0);
-            }
-            static_cast<void>(block_.release());  // realloc has taken the old block over
-            block_.reset(grown);
-            capacity_ = capacity;
-        }
-        return block_.get() + kHeaderSize + count_;
+        const size_t needed = kept_ + size + 1;
+        if (needed > capacity_)
+            Grow(needed);
+        return block_.get() + kept_;
     }
 
-    // A value counts its bytes in 32 bits; a body beyond that is cut there.
-    void Commit(size_t size) { count_ += std::min(size, kMaxCount - count_); }
+    // Takes in the `size` bytes that the last read put into Room.
+    void Commit(size_t size)
+    {
+        size = std::min(size, kMaxCount - count_);
+        count_ += size;
+        if (cut_)
+            return;
+        // Looked for while the bytes are still in the cache.
+        const void* nul = std::memchr(block_.get() + kept_, '\0', size);
+        cut_ = nul != nullptr;
+        kept_ = cut_ ? static_cast<size_t>(static_cast<const char*>(nul) - block_.get()) : kept_ + size;
+    }
 
-    BytesRef Finish()
+    Text Finish()
     {
         Room(0);
-        const uint32_t values[2] = {1, static_cast<uint32_t>(count_)};
-        for (size_t i = 0; i < kHeaderSize; ++i)
-            block_.get()[i] = static_cast<uint8_t>(values[i / 4] >> (8 * (i % 4)));
-        return BytesRef(block_.get());
+        return Text::TakeOver(block_.release(), kept_);
     }
 
 private:
-    static constexpr size_t kHeaderSize = 8;
     static constexpr size_t kMaxCount = std::numeric_limits<int32_t>::max();
+    // A body past a mebibyte is likely a large download: its room is set aside in one go, as
+    // address space only, so that it lands in one mapping that later growth remaps, not copies.
+    static constexpr size_t kLargeBody = size_t{1} << 20;
+    static constexpr size_t kLargeRoom = size_t{64} << 20;
+
     struct Free {
-        void operator()(uint8_t* block) const { std::free(block); }
+        void operator()(char* block) const { std::free(block); }
     };
 
-    std::unique_ptr<uint8_t, Free> block_;
-    size_t count_ = 0;
+    void Grow(size_t needed)
+    {
+        size_t capacity = std::max({capacity_ * 2, needed, size_t{4096}});
+        if (capacity > kLargeBody)
+            capacity = std::max(capacity, kLargeRoom);
+        auto* grown = static_cast<char*>(platform::ResizeLargeBlock(block_.get(), capacity));
+        // Where address space is tight, only what is needed.
+        if (!grown && capacity > needed) {
+            capacity = needed;
+            grown = static_cast<char*>(platform::ResizeLargeBlock(block_.get(), capacity));
+        }
+        if (!grown) {
+            const std::string asked = std::to_string(capacity);
+            FatalRuntimeError(JoinText({"分配 ", asked.c_str(), " 字节内存失败!"}), 0);
+        }
+        static_cast<void>(block_.release());  // the block has moved into `grown`
+        block_.reset(grown);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char, Free> block_;
     size_t capacity_ = 0;
+    size_t count_ = 0;  // bytes read
+    size_t kept_ = 0;   // bytes before the first NUL
+    bool cut_ = false;
 };
 
 }  // namespace
@@ -149,10 +177,10 @@ Text HttpRequestText(TextRef Url, TextRef Method, std::optional<TextRef> Proxy, 
                          TextLength(PostData));
     }
 
-    BodyBuffer body;
+    BodyText body;
     DWORD count = 1;
     while (count > 0 && !body.IsFull()) {
-        uint8_t* buffer = body.Room(kReadSize);
+        char* buffer = body.Room(kReadSize);
         ProcessPendingEvents();
         count = 0;
         InternetReadFile(request, buffer, kReadSize, &count);
@@ -173,5 +201,5 @@ Text HttpRequestText(TextRef Url, TextRef Method, std::optional<TextRef> Proxy, 
     InternetCloseHandle(connection);
     InternetCloseHandle(request);
 
-    return BytesToText(body.Finish());
+    return body.Finish();
 }

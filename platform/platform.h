@@ -43,6 +43,9 @@ Result<std::string> ProgramPath();
 Result<Done> SetCurrentDirectory(const std::string& path);
 // Ends the process at once; helper processes of the toolkit go with it.
 [[noreturn]] void ExitProcess(int exitCode);
+// realloc for a block that may grow large, such as a download: one of 32 MiB or more is backed
+// by the system's large pages where it has them, so that filling it does not fault in each 4 KiB.
+void* ResizeLargeBlock(void* block, size_t size);
 
 // ---- Files ------------------------------------------------------------------------------
 
@@ -135,6 +138,8 @@ void RunMessageLoop();
 void QuitMessageLoop();
 bool QuitPending();
 // Dispatches what is waiting, never waits, and leaves a pending quit for the message loop.
+// Calls that follow one another within microseconds may look for events only every so often
+// (well under a millisecond apart), since each look can cost more than the work between them.
 void DispatchPendingEvents();
 
 enum class MessageButtons { Ok, OkCancel, AbortRetryIgnore, YesNoCancel, YesNo, RetryCancel };

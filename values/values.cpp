@@ -228,6 +228,17 @@ Text::~Text() { std::free(bytes_); }
 
 Text Text::FromBytes(std::string_view bytes) { return MakeText(bytes.substr(0, bytes.find('\0'))); }
 
+Text Text::TakeOver(char* block, size_t length) {
+    if (length == 0) {
+        std::free(block);
+        return {};
+    }
+    block[length] = '\0';
+    // Give back what geometric growth left over; shrinking never fails to keep the bytes.
+    char* fitted = static_cast<char*>(std::realloc(block, length + 1));
+    return Text(fitted ? fitted : block);
+}
+
 Text Text::StoredFromBytes(std::string_view bytes) {
     bytes = bytes.substr(0, bytes.find('\0'));
     Text text = AllocateText(static_cast<int64_t>(bytes.size()));

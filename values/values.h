@@ -22,6 +22,10 @@ public:
     static Text FromBytes(std::string_view bytes);
     // A stored text even when empty: what JoinText gives.
     static Text StoredFromBytes(std::string_view bytes);
+    // Takes over a block from malloc of at least `length` + 1 bytes, the first `length` of them
+    // free of NUL, so that a text gathered piece by piece needs no final copy. The block is
+    // freed when `length` is 0.
+    static Text TakeOver(char* block, size_t length);
 
     const char* Data() const { return bytes_; }  // nullptr when absent
     bool IsAbsent() const { return bytes_ == nullptr; }

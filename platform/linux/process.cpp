@@ -1,6 +1,10 @@
-#include <cerrno>
-#include <cstdio>
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -34,6 +38,22 @@ void ExitProcess(int exitCode)
     std::fflush(nullptr);
     // No atexit handlers: the toolkit's own would run against a half-torn-down program.
     _exit(exitCode);
+}
+
+void* ResizeLargeBlock(void* block, size_t size)
+{
+    // From this size on the allocator gives every block a mapping of its own, which the advice
+    // below may cover whole without touching anything else.
+    constexpr size_t kOwnMapping = size_t{32} << 20;
+    void* resized = std::realloc(block, size);
+    if (!resized || size < kOwnMapping)
+        return resized;
+    // The whole mapping, so that it stays one piece that later growth can remap, not copy.
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(resized) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(resized) + size + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint: failing is harmless
+    return resized;
 }
 
 }  // namespace platform

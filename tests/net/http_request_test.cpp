@@ -195,12 +195,16 @@ TEST(HttpRequestText, ReturnsTheBodyUpToItsFirstNul)
     std::string large(300000, '\0');
     for (size_t i = 0; i < large.size(); ++i)
         large[i] = static_cast<char>('!' + i % 90);
+    // Past a mebibyte the body moves into a large block of its own; the cut must survive that.
+    const std::string beyond = large + large + large + large;
     const BodyRow rows[] = {
         {"plain", HttpResponse("hello"), "hello"},
         {"empty", HttpResponse(""), ""},
         {"NUL inside", HttpResponse(std::string("ab\0cd", 5)), "ab"},
         {"NUL first", HttpResponse(std::string("\0x", 2)), ""},
         {"many reads", HttpResponse(large), large},
+        {"NUL after many reads", HttpResponse(large + '\0' + large), large},
+        {"NUL past a mebibyte", HttpResponse(beyond + '\0' + large), beyond},
         {"error page", HttpResponse("missing", "404 Not Found"), "missing"},
         {"ended by closing", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil the end", "until the end"},
     };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -437,6 +438,16 @@ TEST(TextFromBytes, StopsAtTheFirstNul) {
     ExpectText(Text::FromBytes("\0a"sv), nullptr, "Text::FromBytes(\"\\0a\")");
     ExpectText(Text::StoredFromBytes(""), "", "Text::StoredFromBytes(\"\")");
     ExpectText(Text::StoredFromBytes("a\0b"sv), "a", "Text::StoredFromBytes(\"a\\0b\")");
+}
+
+// A gathered block becomes the text without a copy; an empty one is freed (the leak check
+// of the sanitizer run sees it) and gives the absent text.
+TEST(TextTakeOver, EndsAtTheLengthAndEmptyIsAbsent) {
+    auto* block = static_cast<char*>(std::malloc(64));
+    std::memcpy(block, "gathered and more", 17);
+    Text text = Text::TakeOver(block, 8);
+    ExpectText(text, "gathered", "Text::TakeOver(8 of 17 bytes)");
+    ExpectText(Text::TakeOver(static_cast<char*>(std::malloc(16)), 0), nullptr, "Text::TakeOver(0 bytes)");
 }
 
 // Comparing
