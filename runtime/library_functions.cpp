@@ -1,6 +1,9 @@
 #include "runtime/library_functions.h"
 
+#include <list>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime/runtime.h"
 
@@ -19,18 +22,35 @@ LibraryFunctionRecord declarations[] = {
     {"SkinH_EL.dll", "SkinH_AttachRes"},
 };
 
-platform::Library LoadDeclaredLibrary(const char* fileName)
+// The places a library file name is looked for, in order: the run directory, then the
+// system's search, for a bare name; a name holding "/" is loaded from there alone.
+std::vector<std::string> SearchOrder(const char* fileName)
 {
-    std::string name = fileName;
-    if (name.find('/') == std::string::npos) {
-        Text runDirectory = RunDirectory();
-        if (auto library = platform::LoadLibrary(std::string(runDirectory.View()) + "/" + name))
+    const std::string name = fileName;
+    if (name.find('/') != std::string::npos)
+        return {name};
+    return {std::string(RunDirectory().View()) + "/" + name, name};
+}
+
+platform::Library LoadFirstFound(const std::vector<std::string>& places)
+{
+    for (const std::string& place : places) {
+        if (auto library = platform::LoadLibrary(place))
             return std::move(*library);
     }
-    if (auto library = platform::LoadLibrary(name))
-        return std::move(*library);
     return {};
 }
+
+platform::Library LoadDeclaredLibrary(const char* fileName)
+{
+    return LoadFirstFound(SearchOrder(fileName));
+}
+
+struct Preload {
+    platform::Library library;  // written by the loader only
+    std::jthread loader;        // joined before the library goes
+};
+std::list<Preload> preloads;
 
 }  // namespace
 
@@ -57,8 +77,17 @@ void* BindLibraryFunction(LibraryFunctionRecord& declaration)
     return address;
 }
 
+void PreloadLibrary(const char* libraryFileName)
+{
+    Preload& preload = preloads.emplace_back();
+    preload.loader = std::jthread([&preload, places = SearchOrder(libraryFileName)] {
+        preload.library = LoadFirstFound(places);
+    });
+}
+
 void UnloadLibraryFunctions()
 {
+    preloads.clear();
     for (LibraryFunctionRecord& declaration : declarations) {
         declaration.boundAddress = nullptr;
         declaration.module = {};

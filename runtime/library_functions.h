@@ -34,8 +34,12 @@ enum class Declared : size_t {
     SkinH_AttachRes,
 };
 std::span<LibraryFunctionRecord> DeclaredLibraryFunctions();
-// Unloads every bound library once, in the order of the declarations.
+// Unloads every bound library once, in the order of the declarations, and lets go of what was
+// preloaded.
 void UnloadLibraryFunctions();
+// Loads a library as its binding would find it, on a thread of its own, so that the first call
+// of its functions finds it in memory already. Binding still searches, and fails, as without.
+void PreloadLibrary(const char* libraryFileName);
 
 // A declaration that carries its signature, so it cannot be called with the wrong arguments.
 template <Declared Which, typename Signature>

@@ -86,6 +86,13 @@ int Bind(const char* library, const char* exportName)
     return 0;
 }
 
+// bind-preloaded NAME [EXPORT]: the same after preloading the library.
+int BindPreloaded(const char* library, const char* exportName)
+{
+    PreloadLibrary(library);
+    return Bind(library, exportName);
+}
+
 // bind-twice PATH: the second call must not look for the file again.
 int BindTwice(const char* path)
 {
@@ -177,6 +184,8 @@ int main(int argc, char** argv)
     const char* argument = argc > 2 ? argv[2] : "";
     if (mode == "bind")
         return Bind(argument, argc > 3 ? argv[3] : "WhichCopy");
+    if (mode == "bind-preloaded")
+        return BindPreloaded(argument, argc > 3 ? argv[3] : "WhichCopy");
     if (mode == "bind-twice")
         return BindTwice(argument);
     if (mode == "own-modules")

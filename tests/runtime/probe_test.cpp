@@ -50,6 +50,9 @@ TEST(LibraryBinding, FindsTheCopyThatTheSearchOrderNames)
         {"a library only on the search path is found", {"bind", "searchonly.dll"}, "search-only"},
         {"a name holding a slash is loaded by that name alone",
          {"bind", std::string(PROBE_SEARCH_DIRECTORY) + "/probe.dll"}, "search-path"},
+        // Preloading on a thread of its own must not change which copy is bound.
+        {"preloaded, the run directory still wins", {"bind-preloaded", "probe.dll"}, "beside-probe"},
+        {"preloaded, a library only on the search path", {"bind-preloaded", "searchonly.dll"}, "search-only"},
     };
     for (const BindingCase& c : cases) {
         ProgramRun run = RunProbe(c.arguments, "/");
@@ -109,6 +112,10 @@ TEST(FatalRuntimeError, ShowsTheErrorBoxThenEndsWithoutTheExitCallback)
         // a declaration that cannot be bound
         {"export missing", {"bind", "probe.dll", "Missing"}, BindingFailure(u8"probe.dll", u8"Missing")},
         {"library missing", {"bind", "absent.dll", "WhichCopy"}, BindingFailure(u8"absent.dll", u8"WhichCopy")},
+        {"preloaded, export missing", {"bind-preloaded", "probe.dll", "Missing"},
+         BindingFailure(u8"probe.dll", u8"Missing")},
+        {"preloaded, library missing", {"bind-preloaded", "absent.dll", "WhichCopy"},
+         BindingFailure(u8"absent.dll", u8"WhichCopy")},
         {"an ordinal", {"bind", "probe.dll", "#1"}, BindingFailure(u8"probe.dll", u8"#1")},
         {"a path that is not there, though the bare name would be found",
          {"bind", "/nonexistent/probe.dll"}, BindingFailure(u8"/nonexistent/probe.dll", u8"WhichCopy")},
