@@ -1,5 +1,4 @@
-// Preloaded into the program: the first write into the folder named by QY_STOP_WRITES_IN puts half
-// of its bytes down and then stops the process, so that a test can kill it in the middle of a write.
+// Preloaded: the first write into QY_STOP_WRITES_IN puts half its bytes down, then stops the process for a test to kill.
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>

@@ -1,6 +1,4 @@
-// What the suites that run the real program share: its window and box titles, and a fixture that
-// runs it from a scratch run directory against the bundled local server on port 8713, with a
-// stand-in xdg-open and XDG folders of its own.
+// Shared by the suites that run the real program: its titles, and a fixture with a scratch run directory and the local server.
 #pragma once
 
 #include <gtest/gtest.h>
