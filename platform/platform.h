@@ -87,6 +87,11 @@ Result<File> CreateFileAlways(const std::string& path);
 Result<std::pair<File, std::string>> CreateUniqueFile(const std::string& folder, std::string_view prefix);
 // Moves a file to a name where no entry may exist yet; fails rather than replace one.
 Result<Done> MoveFileNoReplace(const std::string& from, const std::string& to);
+// A new file holding `bytes` with `attributes`, whole or not at all: it is on the disk before it
+// gets its name, and an entry that appears meanwhile is never replaced. A process that dies
+// midway leaves nothing behind where the file system has files without a name; elsewhere it may
+// leave a temporary file beginning with "." and the file's name.
+Result<Done> CreateFileWhole(const std::string& path, std::span<const uint8_t> bytes, uint32_t attributes);
 Result<Done> RemoveFile(const std::string& path);
 
 // Attributes are 0 where none were ever set or the file system keeps none.

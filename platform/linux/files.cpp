@@ -163,6 +163,74 @@ Result<Done> MoveFileNoReplace(const std::string& from, const std::string& to)
     return Done{};
 }
 
+namespace {
+
+// On a file that no other process can see yet, so no permission dance is needed.
+Result<Done> SetAttributesOf(const File& file, uint32_t attributes)
+{
+    char text[16];
+    int length = std::snprintf(text, sizeof text, "0x%x", attributes);
+    if (fsetxattr(file.Descriptor(), kAttributeName, text, static_cast<size_t>(length), 0) != 0)
+        return Failure{"fsetxattr", errno};
+    if ((attributes & kAttributeReadOnly) && fchmod(file.Descriptor(), 0444) != 0)
+        return Failure{"fchmod", errno};
+    return Done{};
+}
+
+Result<Done> FillFile(File& file, std::span<const uint8_t> bytes, uint32_t attributes)
+{
+    if (auto written = file.Write(bytes); !written)
+        return written;
+    if (auto synced = file.Sync(); !synced)
+        return synced;
+    return SetAttributesOf(file, attributes);
+}
+
+std::string FolderOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+Result<Done> CreateFileWhole(const std::string& path, std::span<const uint8_t> bytes, uint32_t attributes)
+{
+    const std::string folder = FolderOf(path);
+    int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (descriptor >= 0) {
+        File file(descriptor);
+        fchmod(descriptor, 0644);  // like any other file of the folder, whatever the umask
+        if (auto filled = FillFile(file, bytes, attributes); !filled)
+            return filled;
+        // linkat by descriptor needs a capability; through /proc it needs none.
+        const std::string unnamed = "/proc/self/fd/" + std::to_string(descriptor);
+        if (linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            return Failure{"linkat", errno};
+        return file.Close();
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return Failure{"open", errno};
+
+    // No files without a name here: a named temporary, moved into place once whole.
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    auto created = CreateUniqueFile(folder, "." + name + ".");
+    if (!created)
+        return created.Why();
+    auto& [file, temporaryPath] = *created;
+    Result<Done> placed = FillFile(file, bytes, attributes);
+    if (placed)
+        placed = file.Close();
+    if (placed)
+        placed = MoveFileNoReplace(temporaryPath, path);
+    if (!placed)
+        unlink(temporaryPath.c_str());
+    return placed;
+}
+
 Result<Done> RemoveFile(const std::string& path)
 {
     if (unlink(path.c_str()) != 0)
