@@ -19,34 +19,27 @@ static int Refuse(void)
     return -1;
 }
 
-static int Forward(const char* name, const char* path, int flags, mode_t mode)
+// Refuses unnamed files and passes every other open on to the C library's own.
+static int Intercept(const char* name, const char* path, int flags, mode_t mode)
 {
+    if ((flags & O_TMPFILE) == O_TMPFILE) return Refuse();
     int (*real)(const char*, int, ...) = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, name);
     return real(path, flags, mode);
 }
 
-__attribute__((visibility("default"))) int open(const char* path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
+// The mode argument is there only when the flags ask for one.
+#define INTERCEPT(name)                                                          \
+    __attribute__((visibility("default"))) int name(const char* path, int flags, ...) \
+    {                                                                            \
+        mode_t mode = 0;                                                         \
+        if (flags & (O_CREAT | __O_TMPFILE)) {                                   \
+            va_list arguments;                                                   \
+            va_start(arguments, flags);                                          \
+            mode = va_arg(arguments, mode_t);                                    \
+            va_end(arguments);                                                   \
+        }                                                                        \
+        return Intercept(#name, path, flags, mode);                              \
     }
-    if ((flags & O_TMPFILE) == O_TMPFILE) return Refuse();
-    return Forward("open", path, flags, mode);
-}
 
-__attribute__((visibility("default"))) int open64(const char* path, int flags, ...)
-{
-    mode_t mode = 0;
-    if (flags & (O_CREAT | __O_TMPFILE)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    if ((flags & O_TMPFILE) == O_TMPFILE) return Refuse();
-    return Forward("open64", path, flags, mode);
-}
+INTERCEPT(open)
+INTERCEPT(open64)
