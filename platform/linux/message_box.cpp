@@ -69,6 +69,8 @@ MessageAnswer ShowMessageBox(const std::string& utf8Text, const std::string& utf
         gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
         gtk_widget_show(image);
         G_GNUC_END_IGNORE_DEPRECATIONS
+        // Setting an image makes the box a plain message; screen readers should still hear an error.
+        g_object_set(dialog, "message-type", iconInfo.type, nullptr);
     }
     for (const Choice& choice : set.choices) {
         if (!choice.label)

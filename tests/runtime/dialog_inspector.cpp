@@ -57,6 +57,7 @@ std::optional<MessageBoxView> FindMessageBox()
     box.text = text ? text : "";
     g_free(text);
     box.iconName = IconNameOf(GTK_MESSAGE_DIALOG(found));
+    g_object_get(found, "message-type", &box.type, nullptr);
     box.modal = gtk_window_get_modal(GTK_WINDOW(found));
     CollectButtons(found, &box.buttons);
     for (GtkWidget* button : box.buttons)

@@ -12,6 +12,7 @@ struct MessageBoxView {
     std::string caption;  // UTF-8, as shown
     std::string text;
     std::string iconName;  // the image shown beside the text; empty for none
+    GtkMessageType type = GTK_MESSAGE_OTHER;  // what assistive technologies announce the box as
     bool modal = false;
     std::vector<GtkWidget*> buttons;
     std::vector<std::string> labels;  // as shown: mnemonic underscores removed

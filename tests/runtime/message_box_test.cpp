@@ -125,24 +125,27 @@ TEST_F(MessageBoxTest, EachButtonOfEachSetGivesItsCode)
     }
 }
 
-TEST_F(MessageBoxTest, IconBitsChooseTheImageAndLeaveTheButtons)
+// The kind of box goes with the image, so that a screen reader announces an error as one.
+TEST_F(MessageBoxTest, IconBitsChooseTheImageAndTheKindAndLeaveTheButtons)
 {
     struct Case {
         int32_t icon;
         const char* iconName;
+        GtkMessageType type;
     };
     const Case cases[] = {
-        {0x00, ""},
-        {0x10, "dialog-error"},
-        {0x20, "dialog-question"},
-        {0x30, "dialog-warning"},
-        {0x40, "dialog-information"},
+        {0x00, "", GTK_MESSAGE_OTHER},
+        {0x10, "dialog-error", GTK_MESSAGE_ERROR},
+        {0x20, "dialog-question", GTK_MESSAGE_QUESTION},
+        {0x30, "dialog-warning", GTK_MESSAGE_WARNING},
+        {0x40, "dialog-information", GTK_MESSAGE_INFO},
     };
     for (const Case& c : cases) {
         BoxAnswerer answerer({{Action::Click, U8(u8"取消")}});
         EXPECT_EQ(ShowMessage("请选择", c.icon | 1), kAnswerCancel) << std::hex << c.icon;
         ASSERT_TRUE(answerer.Seen());
         EXPECT_EQ(answerer.Seen()->iconName, c.iconName) << std::hex << c.icon;
+        EXPECT_EQ(answerer.Seen()->type, c.type) << std::hex << c.icon;
         EXPECT_EQ(answerer.Seen()->labels.size(), 2u) << std::hex << c.icon;
     }
 }
