@@ -207,7 +207,7 @@ window.qingyou .qy-caption headerbar { min-height: 0; padding: 0 0 0 4px; margin
 window.qingyou .qy-caption headerbar .title { font-weight: bold; }
 window.qingyou .qy-caption headerbar button.titlebutton { min-height: 18px; min-width: 18px; padding: 0; margin: 0 2px; }
 window.qingyou .qy-caption headerbar image.titlebutton { margin: 0 2px; }
-window.qingyou .qy-frame { background-color: shade(@theme_bg_color, 0.78); }
+window.qingyou .qy-frame { background-color: @borders; }
 window.qingyou .qy-client { background-color: @theme_bg_color; }
 window.qingyou .qy-client button { min-height: 0; min-width: 0; padding: 0 2px; }
 window.qingyou .qy-client entry { min-height: 0; padding: 0 3px; background-color: #ffffff; }

@@ -104,6 +104,14 @@ TEST(SkinWindow, StartSkinDrawsTheTitleBarAndThePushButtons)
                 Near(seen, harbour.titleBar.backdrop.fill.stops.front().colour, 16))
         << "title bar: " << Near(seen, harbour.titleBar.active.fill.stops.front().colour, 16).message();
 
+    // The frame around the client area takes the skin's border colour.
+    GtkWidget* frame = FindWidget(window, [](GtkWidget* w) {
+        return gtk_style_context_has_class(gtk_widget_get_style_context(w), "qy-frame");
+    });
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(Near(ScreenColour(frame, 1, gtk_widget_get_allocated_height(frame) / 2), harbour.window.body.border, 8))
+        << "frame";
+
     for (const char8_t* utf8 : {u8"刷新游戏", u8"清理缓存"}) {
         std::string caption(reinterpret_cast<const char*>(utf8));
         GtkWidget* button = FindWidget(window, [caption](GtkWidget* w) {
