@@ -128,28 +128,29 @@ void gtk_init(int* argc, char*** argv)
         exit(1);
 }
 
-void gtk_widget_show(GtkWidget* widget)
+typedef void (*ShowFunction)(GtkWidget*);
+
+// The window's show, marked around the real function of that name (looked up once, into *real).
+static void ShowMarked(const char* name, ShowFunction* real, GtkWidget* widget)
 {
-    static void (*real)(GtkWidget*);
-    if (!real)
-        real = (void (*)(GtkWidget*))dlsym(RTLD_NEXT, "gtk_widget_show");
+    if (!*real)
+        *real = (ShowFunction)dlsym(RTLD_NEXT, name);
     const int toplevel = GTK_IS_WINDOW(widget);
     if (toplevel)
         Mark("show-begin", NULL);
-    real(widget);
+    (*real)(widget);
     if (toplevel)
         Mark("show-end", NULL);
 }
 
+void gtk_widget_show(GtkWidget* widget)
+{
+    static ShowFunction real;
+    ShowMarked("gtk_widget_show", &real, widget);
+}
+
 void gtk_widget_show_all(GtkWidget* widget)
 {
-    static void (*real)(GtkWidget*);
-    if (!real)
-        real = (void (*)(GtkWidget*))dlsym(RTLD_NEXT, "gtk_widget_show_all");
-    const int toplevel = GTK_IS_WINDOW(widget);
-    if (toplevel)
-        Mark("show-begin", NULL);
-    real(widget);
-    if (toplevel)
-        Mark("show-end", NULL);
+    static ShowFunction real;
+    ShowMarked("gtk_widget_show_all", &real, widget);
 }

@@ -11,31 +11,11 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "skin/engine/skin_format.h"
+#include "skin/gallery/on_screen.h"
 #include "skin/skin_data.h"
 #include "skin/skin_deploy.h"
 
 namespace {
-
-// Lets the toolkit and the web view draw for a while.
-void Settle(int milliseconds)
-{
-    gint64 until = g_get_monotonic_time() + gint64{milliseconds} * 1000;
-    while (g_get_monotonic_time() < until) {
-        while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-        g_usleep(10 * 1000);
-    }
-}
-
-GtkWidget* ShownToplevel()
-{
-    GList* toplevels = gtk_window_list_toplevels();
-    GtkWidget* found = nullptr;
-    for (GList* item = toplevels; item && !found; item = item->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(item->data)) && gtk_window_get_titlebar(GTK_WINDOW(item->data)))
-            found = GTK_WIDGET(item->data);
-    g_list_free(toplevels);
-    return found;
-}
 
 bool SavePicture(GtkWidget* window, const std::string& path)
 {
@@ -86,7 +66,7 @@ int main(int argc, char** argv)
     }
     ShowMainWindow();
     Settle(6000);  // the start page loads once; every skin is shown over the same page
-    GtkWidget* window = ShownToplevel();
+    GtkWidget* window = ShownMainWindow();
     if (!window) {
         std::fprintf(stderr, "gallery: the main window is not shown\n");
         return 1;

@@ -13,21 +13,13 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "skin/engine/skin_format.h"
+#include "skin/gallery/on_screen.h"
 #include "skin/skin_data.h"
 #include "skin/skin_deploy.h"
 
 using namespace skin;
 
 namespace {
-
-void Settle(int milliseconds)
-{
-    gint64 until = g_get_monotonic_time() + gint64{milliseconds} * 1000;
-    while (g_get_monotonic_time() < until) {
-        while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-        g_usleep(10 * 1000);
-    }
-}
 
 GtkWidget* FindWidget(GtkWidget* root, const std::function<bool(GtkWidget*)>& wanted)
 {
@@ -37,17 +29,6 @@ GtkWidget* FindWidget(GtkWidget* root, const std::function<bool(GtkWidget*)>& wa
     GList* children = gtk_container_get_children(GTK_CONTAINER(root));
     for (GList* item = children; item && !found; item = item->next) found = FindWidget(GTK_WIDGET(item->data), wanted);
     g_list_free(children);
-    return found;
-}
-
-GtkWidget* ShownMainWindow()
-{
-    GList* toplevels = gtk_window_list_toplevels();
-    GtkWidget* found = nullptr;
-    for (GList* item = toplevels; item && !found; item = item->next)
-        if (gtk_widget_get_mapped(GTK_WIDGET(item->data)) && gtk_window_get_titlebar(GTK_WINDOW(item->data)))
-            found = GTK_WIDGET(item->data);
-    g_list_free(toplevels);
     return found;
 }
 
