@@ -5,13 +5,11 @@
 // and several copies at once or many starts in a row leave the run directory and the host sound.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,36 +32,39 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-std::set<std::string> Entries(const std::string& folder)
+// `entries` with one more name, sorted as FolderEntries gives them.
+std::vector<std::string> WithEntry(std::vector<std::string> entries, const std::string& name)
 {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
+    entries.insert(std::upper_bound(entries.begin(), entries.end(), name), name);
+    return entries;
 }
 
-// Process ids whose /proc/<pid>/stat field (counted after the command's closing parenthesis) equals `value`.
-std::vector<pid_t> ProcessesWithStatField(int field, pid_t value)
+// The fields of /proc/<pid>/stat after the command's closing parenthesis, the one-letter state
+// first; none once the process is gone.
+std::vector<std::string> StatFields(const std::string& pid)
+{
+    const std::string stat = ReadFile("/proc/" + pid + "/stat");
+    const size_t close = stat.rfind(')');
+    std::vector<std::string> fields;
+    if (close == std::string::npos)
+        return fields;
+    std::istringstream rest(stat.substr(close + 1));
+    for (std::string field; rest >> field;)
+        fields.push_back(field);
+    return fields;
+}
+
+// Process ids whose stat field (counted as StatFields counts) equals `value`.
+std::vector<pid_t> ProcessesWithStatField(size_t field, pid_t value)
 {
     std::vector<pid_t> found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit))
             continue;
-        const std::string stat = ReadFile(entry.path().string() + "/stat");
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::vector<std::string> fields;
-        std::string rest = stat.substr(close + 2);
-        for (size_t start = 0, end; start < rest.size(); start = end + 1) {
-            end = rest.find(' ', start);
-            if (end == std::string::npos)
-                end = rest.size();
-            fields.push_back(rest.substr(start, end - start));
-        }
+        const std::vector<std::string> fields = StatFields(name);
         // A zombie has ended; only its parent's wait is missing.
-        if (fields.size() > static_cast<size_t>(field) && fields[0] != "Z" && std::stoi(fields[field]) == value)
+        if (fields.size() > field && fields[0] != "Z" && std::stoi(fields[field]) == value)
             found.push_back(std::stoi(name));
     }
     return found;
@@ -107,19 +108,11 @@ std::vector<std::string> SharedMemoryMadeBy(const std::set<pid_t>& creators)
     return segments;
 }
 
-std::string DosAttributes(const std::string& path)
-{
-    char text[16];
-    const ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text);
-    return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
-}
-
-// The one-letter state of /proc/<pid>/stat: "T" while stopped, "" once it is gone.
+// The one-letter state of the process: "T" while stopped, "" once it is gone.
 std::string ProcessState(pid_t pid)
 {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() ? std::string() : stat.substr(close + 2, 1);
+    const std::vector<std::string> fields = StatFields(std::to_string(pid));
+    return fields.empty() ? std::string() : fields[0];
 }
 
 // What the process has open directly in `folder`; a file without a name yet shows as "#<inode> (deleted)".
@@ -237,7 +230,7 @@ protected:
         const std::string engine = runDirectory_ + "/" + kEngineName;
         EXPECT_TRUE(ReadFile(engine) == ReadFile(files_.libraryDir + "/" + kEngineName))
             << "the engine file differs from the built one";
-        EXPECT_EQ(DosAttributes(engine), "0x2");
+        EXPECT_EQ(StoredDosAttributes(engine), "0x2");
     }
 
     bool IsOwnChild(pid_t pid) const
@@ -363,7 +356,7 @@ TEST_F(ProgramFaults, FiveCopiesAtOnceWriteOneWholeEngine)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer({}));
     CopyProgram();
-    const std::set<std::string> before = Entries(runDirectory_);
+    const std::vector<std::string> before = FolderEntries(runDirectory_);
     std::vector<ChildProcess*> copies;
     for (int i = 0; i < 5; ++i)
         copies.push_back(&StartProgram());
@@ -379,9 +372,7 @@ TEST_F(ProgramFaults, FiveCopiesAtOnceWriteOneWholeEngine)
         ExpectNothingLeftOf(copies[i]->Pid());
     }
 
-    std::set<std::string> expected = before;
-    expected.insert(kEngineName);
-    EXPECT_EQ(Entries(runDirectory_), expected) << "a temporary file or another entry was left";
+    EXPECT_EQ(FolderEntries(runDirectory_), WithEntry(before, kEngineName)) << "a temporary file or another entry was left";
     ExpectWholeHiddenEngine();
 }
 
@@ -394,7 +385,7 @@ TEST_F(ProgramFaults, ManyStartsOnTheUpdatePathLeaveNothingBehind)
     constexpr long kResidentSlackKilobytes = 2048;
     ASSERT_NO_FATAL_FAILURE(StartServer({"--flag", "0"}));
     CopyProgram();
-    const std::set<std::string> before = Entries(runDirectory_);
+    const std::vector<std::string> before = FolderEntries(runDirectory_);
     size_t descriptors = 0;
     long resident = 0;
     std::set<pid_t> started;
@@ -404,7 +395,7 @@ TEST_F(ProgramFaults, ManyStartsOnTheUpdatePathLeaveNothingBehind)
         started.insert(program.Pid());
         ASSERT_NO_FATAL_FAILURE(ExpectBoxThenExit(program, kUpdateBoxTitle, 0));
         ASSERT_NO_FATAL_FAILURE(ExpectNothingLeftOf(program.Pid()));
-        ASSERT_EQ(Entries(runDirectory_), before);
+        ASSERT_EQ(FolderEntries(runDirectory_), before);
         programs_.clear();
         // Measured after the first start, once this process has loaded and allocated what any start needs.
         if (start == 0) {
@@ -423,7 +414,7 @@ TEST_F(ProgramFaults, KillDuringTheEngineWriteLeavesNothingAndTheNextStartWorks)
 {
     ASSERT_NO_FATAL_FAILURE(StartServer({}));
     CopyProgram();
-    const std::set<std::string> before = Entries(runDirectory_);
+    const std::vector<std::string> before = FolderEntries(runDirectory_);
     ChildProcess& first = StartProgram(QY_LIBRARY_DIR, {{"LD_PRELOAD", QY_STOP_IN_WRITE},
                                                         {"QY_STOP_WRITES_IN", fs::canonical(runDirectory_).string()}});
     const pid_t pid = first.Pid();
@@ -436,16 +427,14 @@ TEST_F(ProgramFaults, KillDuringTheEngineWriteLeavesNothingAndTheNextStartWorks)
     ASSERT_TRUE(status) << "still there after SIGKILL";
     EXPECT_FALSE(status->exited) << Describe(*status);
     ExpectNothingLeftOf(pid);
-    EXPECT_EQ(Entries(runDirectory_), before) << "the cut write left something behind";
+    EXPECT_EQ(FolderEntries(runDirectory_), before) << "the cut write left something behind";
 
     ChildProcess& next = StartProgram();
     const auto window = WaitForWindow(kWindowTitle, next.Pid(), 90s);
     ASSERT_TRUE(window) << "the next start never showed its window";
     RequestClose(*window);
     ExpectExit(next, 0);
-    std::set<std::string> expected = before;
-    expected.insert(kEngineName);
-    EXPECT_EQ(Entries(runDirectory_), expected);
+    EXPECT_EQ(FolderEntries(runDirectory_), WithEntry(before, kEngineName));
     ExpectWholeHiddenEngine();
 }
 
@@ -467,7 +456,7 @@ TEST_F(ProgramFaults, NoRoomForTheEngineEndsInTheFatalBox)
     struct statvfs space {};
     ASSERT_EQ(statvfs(runDirectory_.c_str(), &space), 0);
     ASSERT_LT(space.f_bavail * space.f_frsize, engineSize) << "the engine would fit";
-    const std::set<std::string> before = Entries(runDirectory_);
+    const std::vector<std::string> before = FolderEntries(runDirectory_);
 
     // Only the internet library is found by name: not the built engine beside it.
     const std::string internetOnly = scratch_.Path() + "/internet-only";
@@ -479,7 +468,7 @@ TEST_F(ProgramFaults, NoRoomForTheEngineEndsInTheFatalBox)
     ChildProcess& program = StartProgram(internetOnly);
     ExpectBoxThenExit(program, kFatalBoxTitle, kFatalExitCode);
     ExpectNothingLeftOf(program.Pid());
-    EXPECT_EQ(Entries(runDirectory_), before) << "a part of the engine was left";
+    EXPECT_EQ(FolderEntries(runDirectory_), before) << "a part of the engine was left";
 }
 
 }  // namespace

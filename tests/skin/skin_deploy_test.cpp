@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "skin/skin_data.h"
+#include "tests/support/program_runner.h"
 
 extern char** environ;
 
@@ -41,22 +42,6 @@ std::vector<uint8_t> EngineImage()
 {
     auto bytes = SkinEngineImage().Bytes();
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
-// The attributes as stored: "" when the file has none.
-std::string Attributes(const fs::path& path)
-{
-    char text[64];
-    ssize_t length = lgetxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text);
-    return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
-}
-
-std::vector<std::string> Entries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A folder under /tmp holding a copy of the probe, which takes it as its run directory.
@@ -116,9 +101,9 @@ TEST(SkinDeploy, FirstStartWritesTheWholeEngineHiddenAndNothingElse)
     RunFolder folder;
     folder.CopyProbe();
     ASSERT_EQ(folder.Run(), 0);
-    EXPECT_EQ(Entries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName}));
+    EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName}));
     EXPECT_EQ(ReadBytes(folder.Engine()), EngineImage());
-    EXPECT_EQ(Attributes(folder.Engine()), "0x2") << "hidden must be its only attribute";
+    EXPECT_EQ(StoredDosAttributes(folder.Engine()), "0x2") << "hidden must be its only attribute";
 }
 
 // Where the file system has no unnamed files, the named temporary file still gives the same result.
@@ -132,9 +117,9 @@ TEST(SkinDeploy, WithoutUnnamedFilesTheNamedTemporaryWritesTheSameEngine)
                                             "QY_REFUSAL_MARK=" + refused.string()})),
               0);
     ASSERT_TRUE(fs::exists(refused)) << "an unnamed file was never asked for";
-    EXPECT_EQ(Entries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName}));
+    EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName}));
     EXPECT_EQ(ReadBytes(folder.Engine()), EngineImage());
-    EXPECT_EQ(Attributes(folder.Engine()), "0x2") << "hidden must be its only attribute";
+    EXPECT_EQ(StoredDosAttributes(folder.Engine()), "0x2") << "hidden must be its only attribute";
 }
 
 struct ExistingEntry {
@@ -168,8 +153,8 @@ TEST(SkinDeploy, AnExistingEntryIsNeverTouched)
         struct stat before;
         ASSERT_EQ(lstat(folder.Engine().c_str(), &before), 0) << c.what;
         std::vector<uint8_t> bytes = fs::is_regular_file(folder.Engine()) ? ReadBytes(folder.Engine()) : std::vector<uint8_t>();
-        std::string attributes = Attributes(folder.Engine());
-        auto entries = Entries(folder.Path());
+        std::string attributes = StoredDosAttributes(folder.Engine());
+        auto entries = FolderEntries(folder.Path());
 
         ASSERT_EQ(folder.Run(), 0) << c.what;
 
@@ -182,8 +167,8 @@ TEST(SkinDeploy, AnExistingEntryIsNeverTouched)
         if (fs::is_regular_file(folder.Engine())) {
             EXPECT_EQ(ReadBytes(folder.Engine()), bytes) << c.what;
         }
-        EXPECT_EQ(Attributes(folder.Engine()), attributes) << c.what;
-        EXPECT_EQ(Entries(folder.Path()), entries) << c.what << ": something was left beside it";
+        EXPECT_EQ(StoredDosAttributes(folder.Engine()), attributes) << c.what;
+        EXPECT_EQ(FolderEntries(folder.Path()), entries) << c.what << ": something was left beside it";
     }
 }
 
@@ -196,9 +181,9 @@ TEST(SkinDeploy, TwoCopiesStartingAtOnceLeaveOneWholeEngine)
         pid_t second = folder.Start();
         EXPECT_EQ(RunFolder::Wait(first), 0);
         EXPECT_EQ(RunFolder::Wait(second), 0);
-        EXPECT_EQ(Entries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName})) << "round " << round;
+        EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{kEngineName, kProbeName})) << "round " << round;
         EXPECT_EQ(ReadBytes(folder.Engine()), EngineImage()) << "round " << round;
-        EXPECT_EQ(Attributes(folder.Engine()), "0x2") << "round " << round;
+        EXPECT_EQ(StoredDosAttributes(folder.Engine()), "0x2") << "round " << round;
     }
 }
 
@@ -254,7 +239,7 @@ TEST(SkinDeploy, AFailedWriteLeavesNoEngineAndNoTemporaryFile)
             continue;
         }
         EXPECT_EQ(folder.Run(), 0) << c.what;
-        EXPECT_EQ(Entries(folder.Path()), std::vector<std::string>{kProbeName}) << c.what;
+        EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{kProbeName}) << c.what;
     }
     if (!skipped.empty()) GTEST_SKIP() << skipped;
 }

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <X11/Xlib.h>
 
@@ -225,6 +226,22 @@ std::string CopyIntoRunDirectory(const std::string& executable, const std::strin
     const fs::path target = fs::path(folder) / fs::path(executable).filename();
     fs::copy_file(executable, target, fs::copy_options::overwrite_existing);
     return target.string();
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string StoredDosAttributes(const std::string& path)
+{
+    char text[64];
+    const ssize_t length = lgetxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text);
+    return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
 }
 
 RecordingOpener::RecordingOpener()

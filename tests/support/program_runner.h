@@ -63,6 +63,10 @@ private:
 
 // Copies the executable into `folder`, so that the program's run directory is a scratch one.
 std::string CopyIntoRunDirectory(const std::string& executable, const std::string& folder);
+// The names of what a folder holds, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
+// The DOS attributes of an entry as stored: the text of user.DOSATTRIB, empty when it has none.
+std::string StoredDosAttributes(const std::string& path);
 
 // A stand-in "xdg-open" that records the arguments of every call instead of opening anything.
 class RecordingOpener {
