@@ -1,5 +1,6 @@
 #include <gtk/gtk.h>
 
+#include "platform/linux/toolkit_settings.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -21,6 +22,7 @@ gint64 lastLook = 0;
 bool InitToolkit()
 {
     static const bool connected = [] {
+        ApplyToolkitSettings();
         // A busy X server can turn a connection away for a moment; a start should not fail for that.
         for (int attempt = 0; attempt < 50; ++attempt) {
             if (gtk_init_check(nullptr, nullptr))

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "runtime/runtime.h"
 #include "tests/runtime/temporary_folder.h"
 
@@ -36,7 +37,9 @@ while [ ! -e "$OPEN_ADDRESS_GATE" ]; do
     if [ $tries -gt 300 ]; then state=never-opened; break; fi
     sleep 0.1
 done
-{ printf '%s\n%s\n%s\n' "$state" "$PPID" "$$"; printf '%s\0' "$@"; } > "$OPEN_ADDRESS_LOG.part"
+{ printf '%s\n%s\n%s\n' "$state" "$PPID" "$$"
+  printf 'GDK_GL=%s WEBKIT_DISABLE_COMPOSITING_MODE=%s\n' "${GDK_GL-<unset>}" "${WEBKIT_DISABLE_COMPOSITING_MODE-<unset>}"
+  printf '%s\0' "$@"; } > "$OPEN_ADDRESS_LOG.part"
 mv "$OPEN_ADDRESS_LOG.part" "$OPEN_ADDRESS_LOG"
 )";
 
@@ -44,8 +47,19 @@ struct OpenerReport {
     std::string state = "<no report>";
     pid_t parent = 0;
     pid_t self = 0;
+    std::string toolkitSettings;  // as the opener saw them
     std::vector<std::string> arguments;
 };
+
+std::string ToolkitSettingsText(const char* gdkGl, const char* compositingMode)
+{
+    return std::string("GDK_GL=") + (gdkGl ? gdkGl : "<unset>") +
+           " WEBKIT_DISABLE_COMPOSITING_MODE=" + (compositingMode ? compositingMode : "<unset>");
+}
+
+// As the user left them: read before any test starts the toolkit, which adds its own.
+const std::string kUsersToolkitSettings =
+    ToolkitSettingsText(std::getenv("GDK_GL"), std::getenv("WEBKIT_DISABLE_COMPOSITING_MODE"));
 
 bool WaitFor(auto condition)
 {
@@ -63,7 +77,8 @@ OpenerReport ReadReport(const std::string& path)
     OpenerReport report;
     std::ifstream file(path, std::ios::binary);
     std::string parent, self;
-    if (!std::getline(file, report.state) || !std::getline(file, parent) || !std::getline(file, self))
+    if (!std::getline(file, report.state) || !std::getline(file, parent) || !std::getline(file, self) ||
+        !std::getline(file, report.toolkitSettings))
         return report;
     report.parent = std::stoi(parent);
     report.self = std::stoi(self);
@@ -145,6 +160,19 @@ TEST_F(OpenAddressTest, HandsOverTheAddressAsOneUtf8ArgumentWithoutWaiting)
         int status = 0;
         EXPECT_LE(waitpid(-1, &status, WNOHANG), 0) << c.what << ": a finished child of ours was not reaped";
     }
+}
+
+// The toolkit's settings are this process's own: the opener, and a browser it may start, get the
+// environment the user gave us.
+TEST_F(OpenAddressTest, TheOpenerGetsTheUsersEnvironmentNotTheToolkitSettings)
+{
+    platform::InitToolkit();
+    EXPECT_NE(ToolkitSettingsText(std::getenv("GDK_GL"), std::getenv("WEBKIT_DISABLE_COMPOSITING_MODE")),
+              ToolkitSettingsText(nullptr, nullptr))
+        << "the toolkit started without its settings";
+    OpenerReport report = Open("http://127.0.0.1/");
+    EXPECT_EQ(report.state, "open");
+    EXPECT_EQ(report.toolkitSettings, kUsersToolkitSettings);
 }
 
 }  // namespace
