@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/linux/gobject_ptr.h"
 #include "platform/linux/ui_gtk.h"
@@ -93,6 +94,57 @@ WebKitWebView* AsWebView(Control* control)
     return widget && WEBKIT_IS_WEB_VIEW(widget) ? WEBKIT_WEB_VIEW(widget) : nullptr;
 }
 
+// A view's first page starts WebKit's web and network processes, which holds the main thread
+// for well over 100 ms. So until the view is shown a navigation is only noted; it starts from
+// the main loop once the window has gone to the screen, and a window never shown loads nothing.
+struct NotedPage {
+    std::string address;  // empty: none noted
+    bool shown = false;
+    guint start = 0;  // the idle that starts the noted page, or 0
+};
+
+constexpr const char* kNotedKey = "qy-noted-page";
+
+NotedPage* NotedPageOf(WebKitWebView* view)
+{
+    return static_cast<NotedPage*>(g_object_get_data(G_OBJECT(view), kNotedKey));
+}
+
+void ForgetNotedPage(NotedPage& noted)
+{
+    if (noted.start)
+        g_source_remove(noted.start);
+    noted.start = 0;
+    noted.address.clear();
+}
+
+gboolean StartNotedPage(gpointer data)
+{
+    WebKitWebView* view = WEBKIT_WEB_VIEW(data);
+    NotedPage& noted = *NotedPageOf(view);
+    noted.start = 0;
+    const std::string address = std::exchange(noted.address, std::string());
+    if (!address.empty())
+        webkit_web_view_load_uri(view, address.c_str());
+    return G_SOURCE_REMOVE;
+}
+
+void OnViewMapped(GtkWidget* widget, gpointer)
+{
+    NotedPage& noted = *NotedPageOf(WEBKIT_WEB_VIEW(widget));
+    if (noted.shown)
+        return;
+    noted.shown = true;
+    // By then the request that maps the window has gone out to the display.
+    if (!noted.address.empty())
+        noted.start = g_idle_add(StartNotedPage, widget);
+}
+
+void OnViewDestroyed(GtkWidget* widget, gpointer)
+{
+    ForgetNotedPage(*NotedPageOf(WEBKIT_WEB_VIEW(widget)));
+}
+
 }  // namespace
 
 Control* CreateWebView(const Placement& placement)
@@ -107,6 +159,13 @@ Control* CreateWebView(const Placement& placement)
     GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", ProgramWebContext(),
                                               "settings", settings.get(), nullptr));
     g_signal_connect(view, "permission-request", G_CALLBACK(OnPermissionRequest), nullptr);
+    g_object_set_data_full(G_OBJECT(view), kNotedKey, new NotedPage, [](gpointer data) {
+        auto* noted = static_cast<NotedPage*>(data);
+        ForgetNotedPage(*noted);
+        delete noted;
+    });
+    g_signal_connect(view, "map", G_CALLBACK(OnViewMapped), nullptr);
+    g_signal_connect(view, "destroy", G_CALLBACK(OnViewDestroyed), nullptr);
     return PutControl(plane, placement, view);
 }
 
@@ -118,14 +177,25 @@ void SetWebViewTextSize(Control* webView, int step)
 
 void NavigateWebView(Control* webView, const std::string& address)
 {
-    if (WebKitWebView* view = AsWebView(webView))
-        webkit_web_view_load_uri(view, address.c_str());
+    WebKitWebView* view = AsWebView(webView);
+    if (!view)
+        return;
+    NotedPage& noted = *NotedPageOf(view);
+    if (!noted.shown || noted.start) {
+        noted.address = address;
+        return;
+    }
+    webkit_web_view_load_uri(view, address.c_str());
 }
 
 std::string WebViewAddress(Control* webView)
 {
     WebKitWebView* view = AsWebView(webView);
-    const char* address = view ? webkit_web_view_get_uri(view) : nullptr;
+    if (!view)
+        return "";
+    if (const NotedPage& noted = *NotedPageOf(view); !noted.address.empty())
+        return noted.address;
+    const char* address = webkit_web_view_get_uri(view);
     return address ? address : "";
 }
 

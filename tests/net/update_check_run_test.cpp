@@ -72,6 +72,13 @@ protected:
         return heads;
     }
 
+    size_t GamePageRequests() const
+    {
+        const std::vector<Head> heads = SplitLog(ReadFile(LogPath()));
+        return std::count_if(heads.begin(), heads.end(),
+                             [](const Head& head) { return head[0] == "GET /flash/130342.htm HTTP/1.1"; });
+    }
+
     void ExpectBothDocumentsRequestedInOrder() const
     {
         const std::vector<Head> heads = UpdateRequests();
@@ -101,6 +108,10 @@ TEST_F(UpdateCheckRun, FlagOneShowsTheWindowAfterBothRequests)
     ExpectBothDocumentsRequestedInOrder();
     EXPECT_FALSE(program.WaitForExit(0ms));
     EXPECT_TRUE(opener_.Calls().empty());
+    // The game page is asked for once the window is on screen.
+    for (int i = 0; i < 600 && GamePageRequests() == 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(GamePageRequests(), 1u);
 }
 
 // The created event runs to its end before the window shows; closing it ends the program with 0.
@@ -121,6 +132,20 @@ TEST_F(UpdateCheckRun, WindowShowsOnlyAfterTheCreatedEventAndClosingEndsWithZero
     std::optional<ExitStatus> status = program.WaitForExit(30s);
     ASSERT_TRUE(status) << "still running after the close request";
     EXPECT_TRUE(status->exited && status->code == 0) << Describe(*status);
+}
+
+// A window that is never shown needs no page: none is loaded while the box says to update.
+TEST_F(UpdateCheckRun, NoGamePageBehindTheUpdateBox)
+{
+    ASSERT_NO_FATAL_FAILURE(StartServer({"--flag", "0"}));
+    ChildProcess& program = StartProgram();
+    const auto box = WaitForWindow(kUpdateBoxTitle, program.Pid(), 90s);
+    ASSERT_TRUE(box) << "no message box";
+    // Long enough for a page load to reach the server, had one started.
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(GamePageRequests(), 0u);
+    PressReturnIn(*box);
+    EXPECT_TRUE(program.WaitForExit(30s)) << "the program did not end after the box";
 }
 
 struct BoxRow {
