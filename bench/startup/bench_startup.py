@@ -90,7 +90,9 @@ class Runner:
         fields = parse(output.splitlines()[-1] if output else "result=nothing")
         if fields.get("result") != "ok":
             sys.exit(f"bench_startup: {name}: {output or 'no output'}")
-        result = {"ms": float(fields["window_ms"]), "kb": int(fields["pss_kb"]), "detail": fields.get("detail", "")}
+        drawn = {key: float(fields[key]) for key in ("drawn_ms", "page_ms")}
+        result = {"ms": float(fields["window_ms"]), "kb": int(fields["pss_kb"]), "detail": fields.get("detail", ""),
+                  **{key: value if value >= 0 else None for key, value in drawn.items()}}
         if self.marks:
             result["phases"] = read_phases(self.marks, result["ms"])
             os.remove(self.marks)
@@ -247,6 +249,21 @@ def main():
         sizes = [r["kb"] / 1024 for r in runs]
         print(f"{name:26} {ms:10.1f} {min(times):7.1f}..{max(times):<7.1f} {ratio_text(ms, base_ms):>7}   "
               f"{kb / 1024:8.1f} {min(sizes):7.1f}..{max(sizes):<7.1f} {ratio_text(kb, base_kb):>7}")
+    # Mapped is not yet drawn, and a window can show before its page: both times, alongside.
+    print(f"\nStart-up to the window drawn and to the page drawn in it; medians of {args.runs} runs")
+    print(f"{'':26} {'drawn ms':>10} {'min..max':>15} {'ratio':>7}   {'page ms':>8} {'min..max':>15} {'ratio':>7}")
+    drawn_medians = {key: {name: statistics.median(r[key] for r in runs) if all(r[key] for r in runs) else None
+                           for name, runs in results.items()} for key in ("drawn_ms", "page_ms")}
+    for name, runs in results.items():
+        cells = []
+        for key in ("drawn_ms", "page_ms"):
+            value, base = drawn_medians[key][name], drawn_medians[key]["minimal web view window"]
+            if value is None:
+                cells.append(f"{'not in every run':>34}")
+                continue
+            times = [r[key] for r in runs]
+            cells.append(f"{value:10.1f} {min(times):7.1f}..{max(times):<7.1f} {ratio_text(value, base) if base else '-':>7}")
+        print(f"{name:26} {cells[0]}   {cells[1][2:]}")
     held = True
     for name in ("program, first start", "program, later start"):
         ms, kb = medians[name]
