@@ -183,6 +183,12 @@ def print_phases(results, runs):
                 print(f"    {step:48} {statistics.median(values):8.1f}")
 
 
+def drawn_median(runs, key):
+    """The median of a drawn time, or None when some run never got there."""
+    times = [r[key] for r in runs]
+    return statistics.median(times) if all(time is not None for time in times) else None
+
+
 def ratio_text(value, base):
     return f"{value / base:.2f}x"
 
@@ -252,18 +258,18 @@ def main():
     # Mapped is not yet drawn, and a window can show before its page: both times, alongside.
     print(f"\nStart-up to the window drawn and to the page drawn in it; medians of {args.runs} runs")
     print(f"{'':26} {'drawn ms':>10} {'min..max':>15} {'ratio':>7}   {'page ms':>8} {'min..max':>15} {'ratio':>7}")
-    drawn_medians = {key: {name: statistics.median(r[key] for r in runs) if all(r[key] for r in runs) else None
-                           for name, runs in results.items()} for key in ("drawn_ms", "page_ms")}
+    drawn_base = {key: drawn_median(results["minimal web view window"], key) for key in ("drawn_ms", "page_ms")}
     for name, runs in results.items():
         cells = []
-        for key in ("drawn_ms", "page_ms"):
-            value, base = drawn_medians[key][name], drawn_medians[key]["minimal web view window"]
+        for key, width in (("drawn_ms", 10), ("page_ms", 8)):
+            value, base = drawn_median(runs, key), drawn_base[key]
             if value is None:
-                cells.append(f"{'not in every run':>34}")
+                cells.append(f"{'not in every run':>{width + 24}}")
                 continue
             times = [r[key] for r in runs]
-            cells.append(f"{value:10.1f} {min(times):7.1f}..{max(times):<7.1f} {ratio_text(value, base) if base else '-':>7}")
-        print(f"{name:26} {cells[0]}   {cells[1][2:]}")
+            ratio = ratio_text(value, base) if base else "-"
+            cells.append(f"{value:{width}.1f} {min(times):7.1f}..{max(times):<7.1f} {ratio:>7}")
+        print(f"{name:26} {cells[0]}   {cells[1]}")
     held = True
     for name in ("program, first start", "program, later start"):
         ms, kb = medians[name]

@@ -1,6 +1,6 @@
 // Starts a program, times exec to the mapping of its titled window, to the window being drawn and
-// to the page being drawn in it, sums the Pss of the program and its descendants a while later, then closes the window.
-// Prints one line of key=value pairs.
+// to the page being drawn in it, sums the Pss of the program and its descendants a while later,
+// then closes the window. Prints one line of key=value pairs.
 #define _GNU_SOURCE
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -333,8 +333,10 @@ int main(int argc, char** argv)
             waitpid(child, &status, 0);
         }
     }
-    printf("result=ok window_ms=%.1f drawn_ms=%.1f page_ms=%.1f pss_kb=%ld processes=%d closed=%s exit=%d detail=%s\n",
-           shownMs, drawnMs, pageMs, pss, processes, closed ? "yes" : "no", WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), detail);
+    printf("result=ok window_ms=%.1f drawn_ms=%.1f page_ms=%.1f pss_kb=%ld processes=%d closed=%s exit=%d "
+           "detail=%s\n",
+           shownMs, drawnMs, pageMs, pss, processes, closed ? "yes" : "no",
+           WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), detail);
     XCloseDisplay(display);
     return 0;
 }
