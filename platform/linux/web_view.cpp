@@ -94,9 +94,9 @@ WebKitWebView* AsWebView(Control* control)
     return widget && WEBKIT_IS_WEB_VIEW(widget) ? WEBKIT_WEB_VIEW(widget) : nullptr;
 }
 
-// A view's first page starts WebKit's web and network processes, which holds the main thread
-// for well over 100 ms. So until the view is shown a navigation is only noted; it starts from
-// the main loop once the window has gone to the screen, and a window never shown loads nothing.
+// A view's first page starts WebKit's web process, which holds the main thread for well over
+// 100 ms. So until the view is shown a navigation is only noted; it starts from the main loop
+// once the window has gone to the screen, and a window never shown loads nothing.
 struct NotedPage {
     std::string address;  // empty: none noted
     bool shown = false;
