@@ -186,19 +186,11 @@ Result<Done> FillFile(File& file, std::span<const uint8_t> bytes, uint32_t attri
     return SetAttributesOf(file, attributes);
 }
 
-std::string FolderOf(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 Result<Done> CreateFileWhole(const std::string& path, std::span<const uint8_t> bytes, uint32_t attributes)
 {
-    const std::string folder = FolderOf(path);
+    const auto [folder, name] = SplitLastComponent(path);
     int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
     if (descriptor >= 0) {
         File file(descriptor);
@@ -215,8 +207,6 @@ Result<Done> CreateFileWhole(const std::string& path, std::span<const uint8_t> b
         return Failure{"open", errno};
 
     // No files without a name here: a named temporary, moved into place once whole.
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     auto created = CreateUniqueFile(folder, "." + name + ".");
     if (!created)
         return created.Why();

@@ -64,17 +64,19 @@ protected:
 
     std::string LogPath() const { return scratch_.Path() + "/requests.log"; }
 
+    std::vector<Head> LoggedHeads() const { return SplitLog(ReadFile(LogPath())); }
+
     // The logged heads of the two update documents, in the order they came.
     std::vector<Head> UpdateRequests() const
     {
-        std::vector<Head> heads = SplitLog(ReadFile(LogPath()));
+        std::vector<Head> heads = LoggedHeads();
         std::erase_if(heads, [](const Head& head) { return !head[0].starts_with("GET /kestu/"); });
         return heads;
     }
 
     size_t GamePageRequests() const
     {
-        const std::vector<Head> heads = SplitLog(ReadFile(LogPath()));
+        const std::vector<Head> heads = LoggedHeads();
         return std::count_if(heads.begin(), heads.end(),
                              [](const Head& head) { return head[0] == "GET /flash/130342.htm HTTP/1.1"; });
     }
